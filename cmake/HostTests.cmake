@@ -1,0 +1,1 @@
+# Placeholder until the host test target lands.

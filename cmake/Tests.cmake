@@ -1,0 +1,25 @@
+# Unit tests link the plug-in's shared code, so nothing is compiled twice.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+file(GLOB_RECURSE KELT_TEST_SOURCES CONFIGURE_DEPENDS
+    "${CMAKE_SOURCE_DIR}/tests/processor/*.cpp"
+    "${CMAKE_SOURCE_DIR}/tests/editor/*.cpp"
+    "${CMAKE_SOURCE_DIR}/tests/support/*.cpp")
+
+add_executable(KeltTests "${CMAKE_SOURCE_DIR}/tests/TestMain.cpp" ${KELT_TEST_SOURCES})
+kelt_enable_warnings(${KELT_TEST_SOURCES})
+target_include_directories(KeltTests PRIVATE
+    "${CMAKE_SOURCE_DIR}/tests"
+    $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
+target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest)
+
+# One process per test keeps a crash or a hang from hiding the others, and
+# lets ctest run them in parallel.
+gtest_discover_tests(KeltTests
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300 LABELS unit)
+
+if(KELT_BUILD_HOST_TESTS)
+    include(HostTests)
+endif()

@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+// One GUI initialiser for the whole run: processors, editors and timers all
+// expect a message manager to exist.
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+    juce::ScopedJuceInitialiser_GUI juceInitialiser;
+    return RUN_ALL_TESTS();
+}
