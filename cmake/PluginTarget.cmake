@@ -69,4 +69,12 @@ target_link_libraries(Kelt51LE
     PUBLIC
         juce::juce_recommended_config_flags)
 
+# VST 2 hosts read the version as a decimal number: 1.0.1 is 101. JUCE's
+# wrapper would report the hex code 0x10001 as 65537.
+if(TARGET Kelt51LE_VST)
+    target_compile_options(Kelt51LE_VST PRIVATE
+        -UJucePlugin_VersionCode -DJucePlugin_VersionCode=101
+        -DJUCE_VST_RETURN_HEX_VERSION_NUMBER_DIRECTLY=1)
+endif()
+
 add_subdirectory(resources)

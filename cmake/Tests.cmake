@@ -1,5 +1,6 @@
 # Unit tests link the plug-in's shared code, so nothing is compiled twice.
 find_package(GTest REQUIRED)
+find_package(X11 REQUIRED)
 include(GoogleTest)
 
 file(GLOB_RECURSE KELT_TEST_SOURCES CONFIGURE_DEPENDS
@@ -12,7 +13,7 @@ kelt_enable_warnings(${KELT_TEST_SOURCES})
 target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
-target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest)
+target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11)
 
 # One process per test keeps a crash or a hang from hiding the others, and
 # lets ctest run them in parallel.
