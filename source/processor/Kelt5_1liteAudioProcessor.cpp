@@ -1,6 +1,7 @@
 #include "processor/Kelt5_1liteAudioProcessor.h"
 
 #include "editor/Kelt5_1liteAudioProcessorEditor.h"
+#include "processor/LoudnessRounding.h"
 
 namespace
 {
@@ -31,6 +32,7 @@ Kelt5_1liteAudioProcessor::Kelt5_1liteAudioProcessor()
     : juce::AudioProcessor ({ JucePlugin_PreferredChannelConfigurations })
 {
     lastPositionInfo.resetToDefault();
+    truePeakLevels.fill (-70.0f);
 
     // Last, so that the thread never sees a half-built processor.
     loudnessThread.startThread();
@@ -49,9 +51,22 @@ const juce::String Kelt5_1liteAudioProcessor::getName() const
     return "Kelt5.1 LE";
 }
 
-void Kelt5_1liteAudioProcessor::prepareToPlay (double sampleRate, int)
+void Kelt5_1liteAudioProcessor::prepareToPlay (double sampleRate, int estimatedSamplesPerBlock)
 {
     currentSampleRate.store (sampleRate, relaxed);
+
+    {
+        // A host may prepare again without releasing, even while blocks run:
+        // no block and no measurement step may see the buffers being replaced.
+        const ProcessingGate::ScopedClosure noBlocks (processingGate);
+        const std::lock_guard<std::mutex> noStep (loudnessModule.stepLock);
+
+        loudnessModule.prepare (sampleRate, estimatedSamplesPerBlock);
+        truePeakDetector.prepare (sampleRate, estimatedSamplesPerBlock);
+
+        // Sized here so that blocks of the announced length never allocate.
+        truePeakInput.setSize (TarnLoudnessModule::maxChannels, juce::jmax (0, estimatedSamplesPerBlock));
+    }
 
     // Adding a client that is already attached only makes its next step due.
     loudnessThread.addTimeSliceClient (&loudnessModule);
@@ -67,8 +82,169 @@ void Kelt5_1liteAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
 {
     const auto numSamples = buffer.getNumSamples();
 
+    if (numSamples > 0)
+    {
+        const ProcessingGate::ScopedEntry entry (processingGate);
+
+        if (entry.entered())
+            measureBlock (buffer);
+    }
+
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, numSamples);
+}
+
+void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer)
+{
+    const auto numSamples = buffer.getNumSamples();
+    const auto numChannels = buffer.getNumChannels();
+
+    const auto nowPlaying = updatePlayState();
+
+    if (nowPlaying != loudnessModule.playing.load (relaxed))
+    {
+        // A new take: windows and filter memory start afresh.
+        loudnessModule.resetFifos();
+        loudnessModule.resetFilters();
+    }
+
+    loudnessModule.playing.store (nowPlaying, relaxed);
+    hostPlaying.store (nowPlaying != 0 ? 1.0f : 0.0f, relaxed);
+
+    if (nowPlaying != 0)
+        readings.measuredSamples.store (readings.measuredSamples.load (relaxed) + static_cast<double> (numSamples), relaxed);
+
+    const auto truePeakChannels = juce::jmin (numChannels, TarnLoudnessModule::maxChannels);
+    truePeakInput.setSize (TarnLoudnessModule::maxChannels, numSamples, false, false, true);
+
+    for (int c = 0; c < TarnLoudnessModule::maxChannels; ++c)
+    {
+        if (c < truePeakChannels)
+            truePeakInput.copyFrom (c, 0, buffer, c, 0, numSamples);
+        else
+            truePeakInput.clear (c, 0, numSamples);
+    }
+
+    loudnessModule.weight (buffer);
+
+    const bool offline = isNonRealtime();
+    loudnessModule.measuredByAudioThread.store (offline, relaxed);
+
+    if (! offline)
+    {
+        loudnessModule.push (0, numSamples);
+    }
+    else
+    {
+        // An offline render may run far faster than the loudness thread, and a
+        // full FIFO would drop audio: the block goes in a window at a time and
+        // every whole window is measured here, in order, and published as the
+        // loudness thread's steps would be. The step lock keeps a step still
+        // running on that thread out of the way.
+        const auto chunk = juce::jmax (1, loudnessModule.momentaryWindowLength);
+
+        for (int start = 0; start < numSamples; start += chunk)
+        {
+            loudnessModule.push (start, juce::jmin (chunk, numSamples - start));
+            loudnessModule.measureAllWholeWindows ([this] { publishReadings(); });
+        }
+    }
+
+    publishReadings();
+
+    truePeakDetector.process (truePeakInput, truePeakLevels);
+    checkTruePeakLimit();
+}
+
+std::int32_t Kelt5_1liteAudioProcessor::updatePlayState()
+{
+    juce::AudioPlayHead::CurrentPositionInfo position;
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    auto* head = getPlayHead();
+    const bool havePosition = head != nullptr && head->getCurrentPosition (position);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    if (! havePosition)
+    {
+        lastPositionInfo.resetToDefault();
+        return 0;
+    }
+
+    // A host that says it plays but repeats its position is not playing.
+    const bool moved = ! (position == lastPositionInfo);
+    lastPositionInfo = position;
+
+    return moved && position.isPlaying ? 1 : 0;
+}
+
+void Kelt5_1liteAudioProcessor::publishReadings()
+{
+    auto& engine = loudnessModule;
+
+    engineFigures.momentary  = engine.latestMomentary.load (relaxed);
+    engineFigures.shortTerm  = engine.latestShortTerm.load (relaxed);
+    engineFigures.integrated = engine.latestIntegrated.load (relaxed);
+    engineFigures.range      = engine.latestRange.load (relaxed);
+    engineFigures.rangeLow   = engine.latestRangeLow.load (relaxed);
+    engineFigures.rangeHigh  = engine.latestRangeHigh.load (relaxed);
+
+    const auto& f = engineFigures;
+
+    if (engine.newMomentaryAvailable.load (relaxed))
+    {
+        readings.momentaryMeterPosition.store (loudnessToMeterPosition (round1 (f.momentary)), relaxed);
+        readings.momentaryLoudness.store (f.momentary, relaxed);
+
+        if (f.momentary > readings.maxMomentaryLoudness.load (relaxed))
+            readings.maxMomentaryLoudness.store (f.momentary, relaxed);
+
+        readings.integratedLoudness.store (round1 (f.integrated), relaxed);
+    }
+
+    if (engine.newShortTermAvailable.load (relaxed))
+    {
+        readings.shortTermLoudness.store (f.shortTerm, relaxed);
+
+        if (f.shortTerm > readings.maxShortTermLoudness.load (relaxed))
+            readings.maxShortTermLoudness.store (f.shortTerm, relaxed);
+
+        readings.shortTermMeterPosition.store (loudnessToMeterPosition (round1 (f.shortTerm)), relaxed);
+        readings.loudnessRange.store (round1 (f.range), relaxed);
+        readings.rangeLowMeterPosition.store (loudnessToMeterPosition (round1 (f.rangeLow)), relaxed);
+        readings.rangeHighMeterPosition.store (loudnessToMeterPosition (round1 (f.rangeHigh)), relaxed);
+    }
+}
+
+void Kelt5_1liteAudioProcessor::checkTruePeakLimit()
+{
+    auto highest = truePeakLevels[0];
+
+    for (auto level : truePeakLevels)
+        if (level > highest)
+            highest = level;
+
+    if (round1 (highest) > truePeakMaxLevel.load (relaxed))
+        readings.truePeakOverload.store (1, relaxed);
+}
+
+float Kelt5_1liteAudioProcessor::loudnessToMeterPosition (float loudness) const noexcept
+{
+    const auto& scale = juce::roundToInt (measurementScale.load (relaxed)) == 18 ? meterScale18 : meterScale9;
+    return scale.position (loudness);
+}
+
+void Kelt5_1liteAudioProcessor::resetMeasurement()
+{
+    // Neither a block nor a measurement step overlaps the reset, so nothing
+    // computed from the old measurement is published after it.
+    const ProcessingGate::ScopedClosure noBlocks (processingGate);
+    const std::lock_guard<std::mutex> noStep (loudnessModule.stepLock);
+
+    readings.setInitialValues();
+    loudnessModule.resetFifos();
+    loudnessModule.resetFilters();
+    loudnessModule.clearMeasurement();
 }
 
 bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
@@ -145,6 +321,27 @@ const juce::String Kelt5_1liteAudioProcessor::getParameterText (int index)
 {
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
     return formatTwoDecimals (static_cast<double> (getParameter (index)));
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+}
+
+juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)
+{
+    // LV2 turns the default identifiers "0", "1" and "2" into one port symbol,
+    // so its hosts could not tell the parameters apart. Other formats keep
+    // the default identifiers their hosts' sessions refer to.
+    if (wrapperType == wrapperType_LV2)
+    {
+        switch (index)
+        {
+            case 0:  return "hostPlaying";
+            case 1:  return "measurementScale";
+            case 2:  return "truePeakMaxLevel";
+            default: break;
+        }
+    }
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    return juce::AudioProcessor::getParameterID (index);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 

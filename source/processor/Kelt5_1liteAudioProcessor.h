@@ -2,8 +2,13 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "processor/MeterReadings.h"
+#include "processor/MeterScale.h"
+#include "processor/ProcessingGate.h"
 #include "processor/TarnLoudnessModule.h"
+#include "processor/TruePeakDetector.h"
 
+#include <array>
 #include <atomic>
 
 /** The plug-in's processor: answers the host, keeps the three parameters and
@@ -49,6 +54,7 @@ public:
     void setParameter (int index, float newValue) override;
     const juce::String getParameterName (int index) override;
     const juce::String getParameterText (int index) override;
+    juce::String getParameterID (int index) override;
     using juce::AudioProcessor::getParameterName;
     using juce::AudioProcessor::getParameterText;
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
@@ -64,11 +70,34 @@ public:
     void setStateInformation (const void* data, int sizeInBytes) override;
 
     //==============================================================================
+    /** Meter position of a loudness on the scale that `measurementScale`
+        selects: +18 when it rounds to 18, +9 otherwise. Not clamped. */
+    float loudnessToMeterPosition (float loudness) const noexcept;
+
+    /** Starts the whole measurement again: readings, FIFOs, filter states,
+        histograms and the engine's latest figures. Message thread. */
+    void resetMeasurement();
+
+    //==============================================================================
     /** The host position of the previous block; starts as the framework's
         default position, which is not playing. */
     juce::AudioPlayHead::CurrentPositionInfo lastPositionInfo;
 
     TarnLoudnessModule loudnessModule;
+    TruePeakDetector truePeakDetector;
+
+    /** The engine's six latest figures as the last block copied them. */
+    struct EngineFigures
+    {
+        float momentary = -70.0f, shortTerm = -70.0f, integrated = -70.0f,
+              range = -70.0f, rangeLow = -70.0f, rangeHigh = -70.0f;
+    };
+    EngineFigures engineFigures;
+
+    /** Per-channel true peak of the last block, dBTP. */
+    std::array<float, TarnLoudnessModule::maxChannels> truePeakLevels;
+
+    MeterReadings readings;
 
     /** Parameter 0: 1 while the host plays, 0 otherwise. */
     std::atomic<float> hostPlaying { 0.0f };
@@ -78,13 +107,31 @@ public:
         value the editor applies whenever it opens. */
     std::atomic<float> truePeakMaxLevel { -1.0f };
 
+    /** Each block's copy of the first six input channels, for the true peak. */
+    juce::AudioSampleBuffer truePeakInput;
+
     /** The rate of the last prepareToPlay; 0 until then. */
     std::atomic<double> currentSampleRate { 0.0 };
+
+    const MeterScale meterScale18 { -59.0f, -5.0f };
+    const MeterScale meterScale9 { -41.0f, -14.0f };
+
+    /** Keeps preparation and measurement resets apart from running blocks. */
+    ProcessingGate processingGate;
 
     /** Runs the engine's measurement step. Declared last, so it is the first
         member to go and no step can run on a half-destroyed engine. */
     juce::TimeSliceThread loudnessThread { "Kelt Loudness Thread" };
 
 private:
+    /** Steps 2 to 10 of a block with samples. */
+    void measureBlock (juce::AudioSampleBuffer& buffer);
+
+    /** 1 when the host plays and its position moved since the last block. */
+    std::int32_t updatePlayState();
+
+    void publishReadings();
+    void checkTruePeakLimit();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Kelt5_1liteAudioProcessor)
 };

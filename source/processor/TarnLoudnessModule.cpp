@@ -1,14 +1,246 @@
 #include "processor/TarnLoudnessModule.h"
 
-TarnLoudnessModule::TarnLoudnessModule() = default;
+#include "processor/KWeightingCoefficients.h"
+#include "processor/LoudnessRounding.h"
+
+#include <cmath>
+
+namespace
+{
+    constexpr auto relaxed = std::memory_order_relaxed;
+
+    // Rates outside this span get no loudness measurement: below it the
+    // windows are empty, above it the FIFOs would need gigabytes.
+    constexpr double lowestMeasuredRate = 1.0;
+    constexpr double highestMeasuredRate = 768000.0;
+}
+
+TarnLoudnessModule::TarnLoudnessModule()
+{
+    integratedHistogram.initialise();
+    integratedHistogram.clear();
+    rangeHistogram.initialise();
+    rangeHistogram.clear();
+}
+
 TarnLoudnessModule::~TarnLoudnessModule() = default;
 
 int TarnLoudnessModule::useTimeSlice()
 {
-    updateLoudness();
+    if (! measuredByAudioThread.load (relaxed))
+        updateLoudness();
+
     return 50;
+}
+
+bool TarnLoudnessModule::hasWholeWindow()
+{
+    return (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)
+        || (shortTermFifo != nullptr && shortTermFifo->getNumReady() >= shortTermWindowLength);
+}
+
+//==============================================================================
+void TarnLoudnessModule::prepare (double sampleRate, int blockSize)
+{
+    if (sampleRate != preparedSampleRate
+        && sampleRate >= lowestMeasuredRate && sampleRate <= highestMeasuredRate)
+    {
+        preparedSampleRate = sampleRate;
+
+        const auto& set = KWeightingCoefficients::forSampleRate (sampleRate);
+
+        for (size_t i = 0; i < (size_t) maxChannels; ++i)
+        {
+            preFilters[i].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
+            rlbFilters[i].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
+        }
+
+        const auto rate = static_cast<float> (sampleRate);
+        momentaryWindowLength = static_cast<int> (std::floor (rate * 0.4f));
+        shortTermWindowLength = static_cast<int> (std::floor (rate * 3.0f));
+
+        momentaryFifo.reset();
+        shortTermFifo.reset();
+        momentaryFifo = std::make_unique<OverlapFifo> (4 * momentaryWindowLength, 0.75f);
+        shortTermFifo = std::make_unique<OverlapFifo> (4 * shortTermWindowLength, 0.8f);
+
+        momentaryWindowBuffer.reset();
+        shortTermWindowBuffer.reset();
+        momentaryWindowBuffer = std::make_unique<juce::AudioSampleBuffer> (maxChannels, momentaryWindowLength);
+        shortTermWindowBuffer = std::make_unique<juce::AudioSampleBuffer> (maxChannels, shortTermWindowLength);
+    }
+
+    blockBuffer.setSize (maxChannels, juce::jmax (0, blockSize));
+    blockBufferChannels.store (maxChannels, relaxed);
+}
+
+void TarnLoudnessModule::resetFilters() noexcept
+{
+    for (int i = 0; i < maxChannels; ++i)
+    {
+        preFilters[(size_t) i].reset();
+        rlbFilters[(size_t) i].reset();
+    }
+}
+
+void TarnLoudnessModule::resetFifos() noexcept
+{
+    if (momentaryFifo != nullptr)
+        momentaryFifo->reset();
+
+    if (shortTermFifo != nullptr)
+        shortTermFifo->reset();
+}
+
+void TarnLoudnessModule::clearMeasurement() noexcept
+{
+    integratedHistogram.clear();
+    rangeHistogram.clear();
+
+    latestMomentary.store (-70.0f, relaxed);
+    latestShortTerm.store (-70.0f, relaxed);
+    latestIntegrated.store (-70.0f, relaxed);
+    latestRange.store (-70.0f, relaxed);
+    latestRangeLow.store (-70.0f, relaxed);
+    latestRangeHigh.store (-70.0f, relaxed);
+}
+
+//==============================================================================
+void TarnLoudnessModule::weight (const juce::AudioSampleBuffer& block)
+{
+    const auto numChannels = block.getNumChannels();
+    const auto numSamples = block.getNumSamples();
+
+    // Keeps its storage when the block shrinks, so only a larger block or more
+    // channels than before allocate.
+    blockBuffer.setSize (numChannels, numSamples, false, false, true);
+
+    for (int c = 0; c < numChannels; ++c)
+        blockBuffer.copyFrom (c, 0, block, c, 0, numSamples);
+
+    blockBufferChannels.store (numChannels, relaxed);
+
+    for (int c = 0; c < juce::jmin (maxChannels, numChannels); ++c)
+    {
+        auto* samples = blockBuffer.getWritePointer (c);
+        auto& pre = preFilters[(size_t) c];
+        auto& rlb = rlbFilters[(size_t) c];
+
+        pre.processSamples (samples, numSamples);
+        rlb.processSamples (samples, numSamples);
+
+        // A bad sample reads as not-a-number in its own window only; the next
+        // block starts from a clean state.
+        pre.resetIfNotFinite();
+        rlb.resetIfNotFinite();
+    }
+}
+
+void TarnLoudnessModule::push (int startSample, int numSamples)
+{
+    if (startSample == 0 && numSamples == blockBuffer.getNumSamples())
+    {
+        if (momentaryFifo != nullptr)
+            momentaryFifo->write (blockBuffer);
+
+        if (shortTermFifo != nullptr)
+            shortTermFifo->write (blockBuffer);
+
+        return;
+    }
+
+    // A view of part of the block; JUCE keeps the pointers of up to 32
+    // channels inside the buffer object, so this does not allocate.
+    const juce::AudioSampleBuffer part (blockBuffer.getArrayOfWritePointers(),
+                                        juce::jmin (blockBuffer.getNumChannels(), maxChannels),
+                                        startSample, numSamples);
+
+    if (momentaryFifo != nullptr)
+        momentaryFifo->write (part);
+
+    if (shortTermFifo != nullptr)
+        shortTermFifo->write (part);
+}
+
+//==============================================================================
+float TarnLoudnessModule::blockLoudness (float power) noexcept
+{
+    auto loudness = 10.0f * std::log10 (power) + (-0.691f);
+
+    // Written so that a not-a-number power stays not-a-number.
+    if (loudness < -70.0f)
+        loudness = -70.0f;
+
+    if (loudness > 0.0f)
+        return 0.0f;
+
+    return round1 (loudness);
+}
+
+float TarnLoudnessModule::weightedPower (const juce::AudioSampleBuffer& window, int length, int channels) const noexcept
+{
+    float sum = 0.0f;
+
+    for (int c = 0; c < channels; ++c)
+    {
+        const auto rms = window.getRMSLevel (c, 0, length);
+        sum += rms * rms * channelWeights[(size_t) c];
+    }
+
+    return sum;
 }
 
 void TarnLoudnessModule::updateLoudness()
 {
+    const std::lock_guard<std::mutex> lock (stepLock);
+    runStep();
+}
+
+void TarnLoudnessModule::runStep()
+{
+    newMomentaryAvailable.store (false, relaxed);
+    newShortTermAvailable.store (false, relaxed);
+
+    const auto channels = juce::jmin (blockBufferChannels.load (relaxed), maxChannels);
+
+    if (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)
+    {
+        newMomentaryAvailable.store (true, relaxed);
+        momentaryWindowBuffer->clear();
+
+        // A window that met a FIFO reset is dropped: its samples are stale.
+        if (momentaryFifo->readWindow (*momentaryWindowBuffer, momentaryWindowLength))
+        {
+            const auto loudness = blockLoudness (weightedPower (*momentaryWindowBuffer, momentaryWindowLength, channels));
+            latestMomentary.store (loudness, relaxed);
+
+            if (playing.load (relaxed) != 0)
+            {
+                integratedHistogram.add (loudness);
+                latestIntegrated.store (integratedHistogram.integratedLoudness(), relaxed);
+            }
+        }
+    }
+
+    if (shortTermFifo != nullptr && shortTermFifo->getNumReady() >= shortTermWindowLength)
+    {
+        newShortTermAvailable.store (true, relaxed);
+        shortTermWindowBuffer->clear();
+
+        if (shortTermFifo->readWindow (*shortTermWindowBuffer, shortTermWindowLength))
+        {
+            const auto loudness = blockLoudness (weightedPower (*shortTermWindowBuffer, shortTermWindowLength, channels));
+            latestShortTerm.store (loudness, relaxed);
+
+            if (playing.load (relaxed) != 0)
+            {
+                rangeHistogram.add (loudness);
+                float low = 0.0f, high = 0.0f;
+                const auto range = rangeHistogram.loudnessRange (low, high);
+                latestRange.store (range, relaxed);
+                latestRangeLow.store (low, relaxed);
+                latestRangeHigh.store (high, relaxed);
+            }
+        }
+    }
 }

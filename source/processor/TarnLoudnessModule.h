@@ -3,20 +3,126 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_core/juce_core.h>
 
-/** The loudness engine. It runs its measurement step on the processor's
-    loudness thread, about every 50 ms.
+#include "processor/KWeightingFilter.h"
+#include "processor/LoudnessHistogram.h"
+#include "processor/OverlapFifo.h"
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+/** The loudness engine.
+
+    On the audio thread it K-weights each block and feeds two overlapping-window
+    FIFOs; on the loudness thread its measurement step turns 400 ms and 3 s
+    windows into momentary and short-term loudness and, while the host plays,
+    into the integrated loudness and the loudness range.
+
+    The step holds `stepLock` while it runs. Work that replaces or clears what
+    the step uses (a new sample rate, a measurement reset) takes the same lock
+    from a non-audio thread, so it never overlaps a step; the audio thread never
+    takes it.
 */
 class TarnLoudnessModule final : public juce::TimeSliceClient
 {
 public:
+    static constexpr int maxChannels = 6;
+
     TarnLoudnessModule();
     ~TarnLoudnessModule() override;
 
+    /** Runs one measurement step and asks to be called again in 50 ms. */
     int useTimeSlice() override;
 
-    /** One measurement step. */
+    /** One measurement step: at most one window from each FIFO. */
     void updateLoudness();
 
+    /** Runs steps until neither FIFO holds a whole window, calling
+        afterEachStep after each; for offline rendering, on the audio thread. */
+    template <typename Callback>
+    void measureAllWholeWindows (Callback&& afterEachStep)
+    {
+        const std::lock_guard<std::mutex> lock (stepLock);
+
+        while (hasWholeWindow())
+        {
+            runStep();
+            afterEachStep();
+        }
+    }
+
+    /** Sets filters, windows, FIFOs and buffers up for a rate and block size.
+        Must not run while a block is being processed. */
+    void prepare (double sampleRate, int blockSize);
+
+    /** Zeroes the state of all twelve filters; coefficients stay. */
+    void resetFilters() noexcept;
+
+    /** Empties both FIFOs, if they exist. */
+    void resetFifos() noexcept;
+
+    /** Copies the block into `blockBuffer` and K-weights it in place. Audio
+        thread only. */
+    void weight (const juce::AudioSampleBuffer& block);
+
+    /** Writes a stretch of `blockBuffer` into both FIFOs. Audio thread only. */
+    void push (int startSample, int numSamples);
+
+    /** Clears both histograms and sets the six latest figures back to -70. */
+    void clearMeasurement() noexcept;
+
+    //==============================================================================
+    double preparedSampleRate = 0.0;
+    int momentaryWindowLength = 0;
+    int shortTermWindowLength = 0;
+
+    /** BS.1770 channel weights by channel index (L, R, C, LFE, Ls, Rs). */
+    const std::array<float, maxChannels> channelWeights { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f };
+
+    std::unique_ptr<OverlapFifo> momentaryFifo;
+    std::unique_ptr<OverlapFifo> shortTermFifo;
+
+    LoudnessHistogram integratedHistogram;
+    LoudnessHistogram rangeHistogram;
+
+    std::array<KWeightingFilter, maxChannels> preFilters;
+    std::array<KWeightingFilter, maxChannels> rlbFilters;
+
+    juce::AudioSampleBuffer blockBuffer;
+    /** The channel count of `blockBuffer`, for the loudness thread. */
+    std::atomic<int> blockBufferChannels { 0 };
+
+    std::unique_ptr<juce::AudioSampleBuffer> momentaryWindowBuffer;
+    std::unique_ptr<juce::AudioSampleBuffer> shortTermWindowBuffer;
+
+    std::atomic<float> latestMomentary { -70.0f };
+    std::atomic<float> latestShortTerm { -70.0f };
+    std::atomic<float> latestIntegrated { -70.0f };
+    std::atomic<float> latestRange { -70.0f };
+    std::atomic<float> latestRangeLow { -70.0f };
+    std::atomic<float> latestRangeHigh { -70.0f };
+
+    std::atomic<std::int32_t> playing { 0 };
+
+    /** Set while the host renders offline: the audio thread then runs the
+        steps itself and the loudness thread's time slices stand aside. */
+    std::atomic<bool> measuredByAudioThread { false };
+    std::atomic<bool> newMomentaryAvailable { false };
+    std::atomic<bool> newShortTermAvailable { false };
+
+    /** Held by every measurement step. */
+    std::mutex stepLock;
+
 private:
+    void runStep();
+    bool hasWholeWindow();
+
+    /** Loudness of a window from its weighted channel power. */
+    static float blockLoudness (float power) noexcept;
+
+    /** Sum of the weighted channel powers of a window, in channel order. */
+    float weightedPower (const juce::AudioSampleBuffer& window, int length, int channels) const noexcept;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TarnLoudnessModule)
 };
