@@ -13,6 +13,10 @@ target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
 target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest)
+# tests/support/AllocationCounter.cpp counts the C allocations too, which is
+# how JUCE's buffers allocate.
+target_link_options(KeltTests PRIVATE
+    "LINKER:--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=aligned_alloc,--wrap=posix_memalign")
 
 # One process per test keeps a crash or a hang from hiding the others, and
 # lets ctest run them in parallel.
