@@ -1,6 +1,9 @@
 # Unit tests link the plug-in's shared code, so nothing is compiled twice.
 find_package(GTest REQUIRED)
 include(GoogleTest)
+# libebur128 is a test-only reference for the true-peak measurement.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
 
 file(GLOB_RECURSE KELT_TEST_SOURCES CONFIGURE_DEPENDS
     "${CMAKE_SOURCE_DIR}/tests/processor/*.cpp"
@@ -12,7 +15,7 @@ kelt_enable_warnings(${KELT_TEST_SOURCES})
 target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
-target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest)
+target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest PkgConfig::EBUR128)
 # tests/support/AllocationCounter.cpp counts the C allocations too, which is
 # how JUCE's buffers allocate.
 target_link_options(KeltTests PRIVATE
