@@ -2,6 +2,9 @@
 find_package(GTest REQUIRED)
 find_package(X11 REQUIRED)
 include(GoogleTest)
+# libebur128 is a test-only reference for the true-peak measurement.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
 
 file(GLOB_RECURSE KELT_TEST_SOURCES CONFIGURE_DEPENDS
     "${CMAKE_SOURCE_DIR}/tests/processor/*.cpp"
@@ -13,7 +16,11 @@ kelt_enable_warnings(${KELT_TEST_SOURCES})
 target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
-target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11)
+target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11 PkgConfig::EBUR128)
+# tests/support/AllocationCounter.cpp counts the C allocations too, which is
+# how JUCE's buffers allocate.
+target_link_options(KeltTests PRIVATE
+    "LINKER:--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=aligned_alloc,--wrap=posix_memalign")
 
 # One process per test keeps a crash or a hang from hiding the others, and
 # lets ctest run them in parallel.
