@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "processor/Kelt5_1liteAudioProcessor.h"
+#include "support/AllocationCounter.h"
 #include "support/TestPlayHead.h"
 
 #include <cmath>
@@ -399,4 +400,48 @@ TEST (BlockPath, ResetMeasurementBeforeAnyPreparation)
     p.readings.maxMomentaryLoudness = -3.0f;
     p.resetMeasurement();
     EXPECT_EQ (p.readings.maxMomentaryLoudness.load(), -70.0f);
+}
+
+//==============================================================================
+TEST (BlockPath, ASteadyBlockSizeAllocatesNothing)
+{
+    for (double sampleRate : { 44100.0, 48000.0, 96000.0, 192000.0 })
+    {
+        Kelt5_1liteAudioProcessor p;
+        p.setPlayConfigDetails (6, 6, sampleRate, 512);
+        p.prepareToPlay (sampleRate, 512);   // the loudness thread keeps running
+        TestPlayHead playHead;
+        p.setPlayHead (&playHead);
+
+        juce::AudioBuffer<float> buffer (6, 512);
+        juce::Random random (1);
+        juce::MidiBuffer midi;
+        juce::int64 position = 0;
+
+        auto oneBlock = [&] (int numSamples)
+        {
+            for (int c = 0; c < 6; ++c)
+                for (int i = 0; i < numSamples; ++i)
+                    buffer.setSample (c, i, random.nextFloat() - 0.5f);
+
+            juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), 6, numSamples);
+            playHead.set (true, position, sampleRate);
+            position += numSamples;
+            p.processBlock (view, midi);
+        };
+
+        oneBlock (512);   // the first block sizes what needs sizing
+
+        const ScopedAllocationCounter counter;
+
+        for (int i = 0; i < 200; ++i)
+            oneBlock (512);
+
+        // A shorter block and a play-state change allocate nothing either.
+        oneBlock (100);
+        p.setPlayHead (nullptr);
+        oneBlock (512);
+
+        EXPECT_EQ (counter.getCount(), 0u) << sampleRate;
+    }
 }
