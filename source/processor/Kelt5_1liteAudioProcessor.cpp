@@ -378,6 +378,44 @@ namespace
         return juce::String (juce::CharPointer_UTF8 (out.str().c_str()));
     }
 
+    /** Strict UTF-8: no stray or missing continuation bytes, no overlong
+        forms, no surrogates, nothing beyond U+10FFFF. */
+    bool isWellFormedUtf8 (const char* begin, const char* end)
+    {
+        for (auto* p = reinterpret_cast<const juce::uint8*> (begin); p < reinterpret_cast<const juce::uint8*> (end);)
+        {
+            const auto lead = *p++;
+
+            if (lead < 0x80)
+                continue;
+
+            int numExtraBytes = 0;
+            juce::uint32 smallest = 0;
+            juce::uint32 codePoint = 0;
+
+            if ((lead & 0xe0) == 0xc0)      { numExtraBytes = 1; smallest = 0x80;    codePoint = lead & 0x1fu; }
+            else if ((lead & 0xf0) == 0xe0) { numExtraBytes = 2; smallest = 0x800;   codePoint = lead & 0x0fu; }
+            else if ((lead & 0xf8) == 0xf0) { numExtraBytes = 3; smallest = 0x10000; codePoint = lead & 0x07u; }
+            else return false;
+
+            if (reinterpret_cast<const juce::uint8*> (end) - p < numExtraBytes)
+                return false;
+
+            for (int i = 0; i < numExtraBytes; ++i, ++p)
+            {
+                if ((*p & 0xc0) != 0x80)
+                    return false;
+
+                codePoint = (codePoint << 6) | (*p & 0x3fu);
+            }
+
+            if (codePoint < smallest || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
+                return false;
+        }
+
+        return true;
+    }
+
     /** Refuses the few kinds of text that JUCE 7's XML parser mishandles. No
         block written by this plug-in is among them. */
     bool isSafeForXmlParser (const juce::String& text)
@@ -417,10 +455,10 @@ namespace
     {
         const auto numBytes = static_cast<int> (end - begin);
 
-        // The framework's string walker trusts UTF-8 lead bytes, so a broken
-        // sequence at the end of the text would carry it past the terminator.
-        if (numBytes == 0 || numBytes > maxSettingsTextBytes
-             || ! juce::CharPointer_UTF8::isValidString (begin, numBytes))
+        // JUCE's strings trust UTF-8 lead bytes when they step through text and
+        // assume the shortest form of every character when they copy it, so
+        // anything else could carry them past the end of a buffer.
+        if (numBytes == 0 || numBytes > maxSettingsTextBytes || ! isWellFormedUtf8 (begin, end))
             return {};
 
         const juce::String text { juce::CharPointer_UTF8 (begin), juce::CharPointer_UTF8 (end) };

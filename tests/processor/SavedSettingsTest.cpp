@@ -197,7 +197,7 @@ TEST (SavedSettings, ReadsWhatTheFrameworksReaderAccepts)
         { "<myPluginSettings measurementScale=\"9\"/>", 9.0f },
         { "<MYPLUGINSETTINGS measurementScale=\"9\"", 9.0f },      // cut short after the value
         { "  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved --><!DOCTYPE MYPLUGINSETTINGS>\n"
-          "<MYPLUGINSETTINGS other=\"\xc3\xa9\" measurementScale=\"9\"><child/></MYPLUGINSETTINGS>", 9.0f },
+          "<MYPLUGINSETTINGS a=\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9a\" measurementScale=\"9\"><child/></MYPLUGINSETTINGS>", 9.0f },
         { "<MYPLUGINSETTINGS measurementScale=\"9\" measurementScale=\"12\"/>", 9.0f },
     };
 
@@ -242,6 +242,11 @@ TEST (SavedSettings, RefusesTextsThatCouldHarmTheHost)
              std::string ("<MYPLUGINSETTINGS measurementScale=\"9\xc3"),
              element + "\xf0\x9f",
              element + "\x80",
+             // so does text not in the shortest form when it is copied
+             "<?xml version=\"1.0\" encoding=\"\xe0\x9f\xbe\"?>" + element,
+             element + "\xc0\x80",
+             element + "\xed\xa0\x80",
+             element + "\xf4\x90\x80\x80",
              // deep nesting exhausts the stack
              nested })
         EXPECT_EQ (restored (makeBlock (harmful)), 13.5f) << harmful.substr (0, 100);
