@@ -1,6 +1,9 @@
 # Unit tests link the plug-in's shared code, so nothing is compiled twice.
 find_package(GTest REQUIRED)
 find_package(X11 REQUIRED)
+find_package(PkgConfig REQUIRED)
+# An independent loudness implementation to check the engine against.
+pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
 include(GoogleTest)
 
 file(GLOB_RECURSE KELT_TEST_SOURCES CONFIGURE_DEPENDS
@@ -13,7 +16,7 @@ kelt_enable_warnings(${KELT_TEST_SOURCES})
 target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
-target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11)
+target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11 PkgConfig::EBUR128)
 
 # One process per test keeps a crash or a hang from hiding the others, and
 # lets ctest run them in parallel.
