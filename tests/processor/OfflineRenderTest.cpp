@@ -173,6 +173,9 @@ namespace
 
         render.stop();
         EXPECT_EQ (render.changedBlocks, 0);
+
+        // Detached, the loudness thread no longer counts while we read.
+        render.p.releaseResources();
         return measurementOf (render.p);
     }
 
@@ -321,6 +324,7 @@ TEST (OfflineRenderModeChanges, SwitchingModeEveryFewBlocksLosesNoWindow)
 
     render.p.setNonRealtime (true);
     render.stop();
+    render.p.releaseResources();
     EXPECT_EQ (render.changedBlocks, 0);
 
     const auto switched = measurementOf (render.p);
