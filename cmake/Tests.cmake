@@ -2,7 +2,8 @@
 find_package(GTest REQUIRED)
 find_package(X11 REQUIRED)
 include(GoogleTest)
-# libebur128 is a test-only reference for the true-peak measurement.
+# libebur128: an independent loudness and true-peak implementation, used by
+# the tests only, to check the engine against.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
 

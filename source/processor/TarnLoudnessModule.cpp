@@ -9,9 +9,10 @@ namespace
 {
     constexpr auto relaxed = std::memory_order_relaxed;
 
-    // Rates outside this span get no loudness measurement: below it the
-    // windows are empty, above it the FIFOs would need gigabytes.
-    constexpr double lowestMeasuredRate = 1.0;
+    // Rates outside this span get no loudness measurement: below it a 400 ms
+    // window is too short to move on by a single sample, so a step would read
+    // the same window for ever; above it the FIFOs would need gigabytes.
+    constexpr double lowestMeasuredRate = 10.0;
     constexpr double highestMeasuredRate = 768000.0;
 }
 

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+#include <cmath>
+#include <vector>
+
+/** Test audio: steady sine tones one after another, the same in every
+    channel. Generated block by block, so minutes of audio need no storage,
+    and every pass over the same programme gives the same bits. */
+class ToneProgramme final
+{
+public:
+    struct Tone
+    {
+        double levelDbfs;   // peak level of the sine in each channel
+        double frequency;
+        double seconds;
+    };
+
+    explicit ToneProgramme (std::vector<Tone> tonesToPlay, double sampleRateToUse = 48000.0)
+        : tones (std::move (tonesToPlay)), sampleRate (sampleRateToUse)
+    {
+        double seconds = 0.0;
+
+        for (const auto& tone : tones)
+        {
+            seconds += tone.seconds;
+            toneEnds.push_back (static_cast<juce::int64> (std::llround (seconds * sampleRate)));
+        }
+    }
+
+    juce::int64 getTotalSamples() const     { return toneEnds.empty() ? 0 : toneEnds.back(); }
+    double getSampleRate() const            { return sampleRate; }
+
+    /** Writes the next samples into every channel of the buffer, as many as
+        fit or remain, and returns how many. */
+    int fill (juce::AudioBuffer<float>& buffer)
+    {
+        const auto count = numToWrite (buffer.getNumSamples());
+
+        for (int i = 0; i < count; ++i)
+        {
+            const auto value = nextSample();
+
+            for (int c = 0; c < buffer.getNumChannels(); ++c)
+                buffer.setSample (c, i, value);
+        }
+
+        return count;
+    }
+
+    /** The same, interleaved, for meters that take frames. */
+    int fillInterleaved (float* frames, int numChannels, int maxFrames)
+    {
+        const auto count = numToWrite (maxFrames);
+
+        for (int i = 0; i < count; ++i)
+        {
+            const auto value = nextSample();
+
+            for (int c = 0; c < numChannels; ++c)
+                frames[i * numChannels + c] = value;
+        }
+
+        return count;
+    }
+
+private:
+    int numToWrite (int room) const
+    {
+        return static_cast<int> (juce::jmin (static_cast<juce::int64> (room), getTotalSamples() - position));
+    }
+
+    float nextSample()
+    {
+        while (toneEnds[toneIndex] <= position)
+            ++toneIndex;
+
+        const auto& tone = tones[toneIndex];
+        const auto value = std::pow (10.0, tone.levelDbfs / 20.0) * std::sin (phase);
+
+        // The phase runs on across tone changes, so no step adds a click.
+        phase += juce::MathConstants<double>::twoPi * tone.frequency / sampleRate;
+
+        if (phase >= juce::MathConstants<double>::twoPi)
+            phase -= juce::MathConstants<double>::twoPi;
+
+        ++position;
+        return static_cast<float> (value);
+    }
+
+    std::vector<Tone> tones;
+    std::vector<juce::int64> toneEnds;
+    double sampleRate;
+
+    size_t toneIndex = 0;
+    juce::int64 position = 0;
+    double phase = 0.0;
+};
