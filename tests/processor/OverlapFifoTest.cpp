@@ -218,7 +218,15 @@ namespace
             if (withResets)
                 resetter = std::thread ([this] { resetLoop(); });
 
-            std::this_thread::sleep_for (duration);
+            // At least the given time, and longer on a slow or loaded machine
+            // until enough windows (and resets) have gone through.
+            const auto start = std::chrono::steady_clock::now();
+            const auto enough = [this] { return acceptedWindows.load() > 200 && (! withResets || resets.load() > 200); };
+
+            while (std::chrono::steady_clock::now() - start < duration
+                   || (! enough() && std::chrono::steady_clock::now() - start < 10 * duration))
+                std::this_thread::sleep_for (std::chrono::milliseconds (10));
+
             stop = true;
 
             for (auto* t : { &writer, &reader, &resetter })
@@ -227,7 +235,8 @@ namespace
         }
 
         std::vector<std::string> failures;
-        int acceptedWindows = 0, discardedWindows = 0, checkedHops = 0;   // reader only
+        std::atomic<int> acceptedWindows { 0 };
+        int discardedWindows = 0, checkedHops = 0;   // reader only
         std::atomic<int> resets { 0 };
 
     private:

@@ -200,6 +200,9 @@ TEST (RatePreparation, AgainAtTheSameRateOnlyResizesTheBlockBuffer)
         straightPlayer.play (copy);
     }
 
+    // Preparing attaches the engine, and a step could take a window before
+    // the release; with the thread stopped no step runs.
+    again.loudnessThread.stopThread (1000);
     again.prepareToPlay (48000.0, 1024);
     again.releaseResources();
 
