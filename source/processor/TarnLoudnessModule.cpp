@@ -115,24 +115,23 @@ void TarnLoudnessModule::weight (const juce::AudioSampleBuffer& block)
     // channels than before allocate.
     blockBuffer.setSize (numChannels, numSamples, false, false, true);
 
-    for (int c = 0; c < numChannels; ++c)
+    // The filters read the block and write the weighted copy in one pass.
+    const auto numWeighted = juce::jmin (maxChannels, numChannels);
+    KWeightingFilter::processCascade (preFilters.data(), rlbFilters.data(),
+                                      block.getArrayOfReadPointers(), blockBuffer.getArrayOfWritePointers(),
+                                      numWeighted, numSamples);
+
+    for (int c = numWeighted; c < numChannels; ++c)
         blockBuffer.copyFrom (c, 0, block, c, 0, numSamples);
 
     blockBufferChannels.store (numChannels, relaxed);
 
-    for (int c = 0; c < juce::jmin (maxChannels, numChannels); ++c)
+    // A bad sample reads as not-a-number in its own window only; the next
+    // block starts from a clean state.
+    for (int c = 0; c < numWeighted; ++c)
     {
-        auto* samples = blockBuffer.getWritePointer (c);
-        auto& pre = preFilters[(size_t) c];
-        auto& rlb = rlbFilters[(size_t) c];
-
-        pre.processSamples (samples, numSamples);
-        rlb.processSamples (samples, numSamples);
-
-        // A bad sample reads as not-a-number in its own window only; the next
-        // block starts from a clean state.
-        pre.resetIfNotFinite();
-        rlb.resetIfNotFinite();
+        preFilters[(size_t) c].resetIfNotFinite();
+        rlbFilters[(size_t) c].resetIfNotFinite();
     }
 }
 
