@@ -176,13 +176,13 @@ float TarnLoudnessModule::blockLoudness (float power) noexcept
     return round1 (loudness);
 }
 
-float TarnLoudnessModule::weightedPower (const juce::AudioSampleBuffer& window, int length, int channels) const noexcept
+float TarnLoudnessModule::weightedPower (const ChannelSquareSums& squareSums, int length) const noexcept
 {
     float sum = 0.0f;
 
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < squareSums.getNumChannels(); ++c)
     {
-        const auto rms = window.getRMSLevel (c, 0, length);
+        const auto rms = squareSums.getRMSLevel (c, length);
         sum += rms * rms * channelWeights[(size_t) c];
     }
 
@@ -205,12 +205,15 @@ void TarnLoudnessModule::runStep()
     if (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)
     {
         newMomentaryAvailable.store (true, relaxed);
-        momentaryWindowBuffer->clear();
+
+        // readWindow leaves nothing of the previous window behind, so the
+        // buffer is not cleared first; the squares are summed as it copies.
+        ChannelSquareSums squareSums (channels);
 
         // A window that met a FIFO reset is dropped: its samples are stale.
-        if (momentaryFifo->readWindow (*momentaryWindowBuffer, momentaryWindowLength))
+        if (momentaryFifo->readWindow (*momentaryWindowBuffer, momentaryWindowLength, &squareSums))
         {
-            const auto loudness = blockLoudness (weightedPower (*momentaryWindowBuffer, momentaryWindowLength, channels));
+            const auto loudness = blockLoudness (weightedPower (squareSums, momentaryWindowLength));
             latestMomentary.store (loudness, relaxed);
 
             if (playing.load (relaxed) != 0)
@@ -224,11 +227,12 @@ void TarnLoudnessModule::runStep()
     if (shortTermFifo != nullptr && shortTermFifo->getNumReady() >= shortTermWindowLength)
     {
         newShortTermAvailable.store (true, relaxed);
-        shortTermWindowBuffer->clear();
 
-        if (shortTermFifo->readWindow (*shortTermWindowBuffer, shortTermWindowLength))
+        ChannelSquareSums squareSums (channels);
+
+        if (shortTermFifo->readWindow (*shortTermWindowBuffer, shortTermWindowLength, &squareSums))
         {
-            const auto loudness = blockLoudness (weightedPower (*shortTermWindowBuffer, shortTermWindowLength, channels));
+            const auto loudness = blockLoudness (weightedPower (squareSums, shortTermWindowLength));
             latestShortTerm.store (loudness, relaxed);
 
             if (playing.load (relaxed) != 0)
