@@ -35,6 +35,7 @@ void LoudnessHistogram::initialise()
     {
         values[bin (i)] = round1 (static_cast<float> (i) * 0.1f - 70.0f);
         valueToIndex[values[bin (i)]] = i;
+        binEnergies[bin (i)] = std::pow (10.0, static_cast<double> (values[bin (i)] / 10.0f));
     }
 }
 
@@ -70,8 +71,13 @@ void LoudnessHistogram::energySum (int firstBin, float& energy, int& total) cons
     for (int i = firstBin; i < numBins; ++i)
     {
         const auto count = counts[bin (i)];
-        const auto term = static_cast<double> (count)
-                        * std::pow (10.0, static_cast<double> (values[bin (i)] / 10.0f));
+
+        // An empty bin changes neither sum: its term is +0, and the total,
+        // having come out of a float each time, converts back unchanged.
+        if (count == 0.0f)
+            continue;
+
+        const auto term = static_cast<double> (count) * binEnergies[bin (i)];
 
         // The running sum is kept in single precision on purpose.
         energy = static_cast<float> (static_cast<double> (energy) + term);

@@ -51,6 +51,8 @@ private:
     std::array<float, numBins> counts {};
     std::array<float, numBins> values {};
     std::map<float, int> valueToIndex;
+    /** pow (10, values[i] / 10) of each bin, worked out once. */
+    std::array<double, numBins> binEnergies {};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (LoudnessHistogram)
 };

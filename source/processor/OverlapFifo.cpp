@@ -131,34 +131,63 @@ int OverlapFifo::getNumReady()
     return distance (read, written);
 }
 
-bool OverlapFifo::readWindow (juce::AudioSampleBuffer& destination, int count)
+bool OverlapFifo::readWindow (juce::AudioSampleBuffer& destination, int count, ChannelSquareSums* squareSums)
 {
-    destination.clear();
-
     int read = 0, written = 0;
     std::uint32_t requests = 0;
 
     // After a reset the caller's idea of what is ready is out of date: a
     // window read now could come out short and padded with silence.
     if (catchUpWithReset (read, written, requests) != ResetState::none)
+    {
+        destination.clear();
         return false;
+    }
 
     // Never more than the destination holds, whatever count asks for.
     const auto numToRead = juce::jmin (count, distance (read, written), destination.getNumSamples());
 
     if (numToRead <= 0)
+    {
+        destination.clear();
         return true;
+    }
 
     const auto first = juce::jmin (numToRead, capacity - read);
     const auto second = numToRead - first > 0 ? juce::jmin (numToRead - first, written) : 0;
+    const auto copied = juce::jmin (destination.getNumChannels(), numChannels);
 
-    for (int c = 0; c < juce::jmin (destination.getNumChannels(), numChannels); ++c)
+    auto* const* out = destination.getArrayOfWritePointers();
+    const float* from[numChannels] {};
+    float* to[numChannels] {};
+
+    const auto copy = [&] (int ringStart, int destinationStart, int length)
     {
-        destination.copyFrom (c, 0, ring[c] + read, first);
+        for (int c = 0; c < copied; ++c)
+        {
+            from[c] = ring[c] + ringStart;
+            to[c] = out[c] + destinationStart;
+        }
 
-        if (second > 0)
-            destination.copyFrom (c, first, ring[c], second);
-    }
+        if (squareSums != nullptr)
+            squareSums->copyAndAdd (from, to, copied, length);
+        else
+            for (int c = 0; c < copied; ++c)
+                juce::FloatVectorOperations::copy (to[c], from[c], length);
+    };
+
+    copy (read, 0, first);
+
+    if (second > 0)
+        copy (0, first, second);
+
+    // Only what the copy leaves uncovered is cleared: clearing a whole 3 s
+    // window first would cost as much again as copying it.
+    for (int c = 0; c < copied; ++c)
+        destination.clear (c, first + second, destination.getNumSamples() - (first + second));
+
+    for (int c = copied; c < destination.getNumChannels(); ++c)
+        destination.clear (c, 0, destination.getNumSamples());
 
     // The window is from before a reset that came meanwhile; leave the read
     // position for the next call to move to the reset's mark.

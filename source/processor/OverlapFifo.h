@@ -2,6 +2,8 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include "processor/ChannelSquareSums.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -45,12 +47,16 @@ public:
     /** Clears the destination, copies up to count ready samples into its
         first six channels and moves on by the hop of what was copied.
 
+        If squareSums is given, the squares of its channels are added to it as
+        they are copied.
+
         Returns false when a reset came since the reader last looked (pending,
         just applied, or arriving during the copy): the destination then holds
         nothing usable and must be discarded, and what getNumReady() said
         before no longer holds. Reader only.
     */
-    bool readWindow (juce::AudioSampleBuffer& destination, int count);
+    bool readWindow (juce::AudioSampleBuffer& destination, int count,
+                     ChannelSquareSums* squareSums = nullptr);
 
     /** Empties the FIFO: only audio written after this call is read again,
         and the next whole window is ready once that much new audio has come.

@@ -116,24 +116,23 @@ void TarnLoudnessModule::weight (const juce::AudioSampleBuffer& block)
     // channels than before allocate.
     blockBuffer.setSize (numChannels, numSamples, false, false, true);
 
-    for (int c = 0; c < numChannels; ++c)
+    // The filters read the block and write the weighted copy in one pass.
+    const auto numWeighted = juce::jmin (maxChannels, numChannels);
+    KWeightingFilter::processCascade (preFilters.data(), rlbFilters.data(),
+                                      block.getArrayOfReadPointers(), blockBuffer.getArrayOfWritePointers(),
+                                      numWeighted, numSamples);
+
+    for (int c = numWeighted; c < numChannels; ++c)
         blockBuffer.copyFrom (c, 0, block, c, 0, numSamples);
 
     blockBufferChannels.store (numChannels, relaxed);
 
-    for (int c = 0; c < juce::jmin (maxChannels, numChannels); ++c)
+    // A bad sample reads as not-a-number in its own window only; the next
+    // block starts from a clean state.
+    for (int c = 0; c < numWeighted; ++c)
     {
-        auto* samples = blockBuffer.getWritePointer (c);
-        auto& pre = preFilters[(size_t) c];
-        auto& rlb = rlbFilters[(size_t) c];
-
-        pre.processSamples (samples, numSamples);
-        rlb.processSamples (samples, numSamples);
-
-        // A bad sample reads as not-a-number in its own window only; the next
-        // block starts from a clean state.
-        pre.resetIfNotFinite();
-        rlb.resetIfNotFinite();
+        preFilters[(size_t) c].resetIfNotFinite();
+        rlbFilters[(size_t) c].resetIfNotFinite();
     }
 }
 
@@ -178,13 +177,13 @@ float TarnLoudnessModule::blockLoudness (float power) noexcept
     return round1 (loudness);
 }
 
-float TarnLoudnessModule::weightedPower (const juce::AudioSampleBuffer& window, int length, int channels) const noexcept
+float TarnLoudnessModule::weightedPower (const ChannelSquareSums& squareSums, int length) const noexcept
 {
     float sum = 0.0f;
 
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < squareSums.getNumChannels(); ++c)
     {
-        const auto rms = window.getRMSLevel (c, 0, length);
+        const auto rms = squareSums.getRMSLevel (c, length);
         sum += rms * rms * channelWeights[(size_t) c];
     }
 
@@ -207,12 +206,15 @@ void TarnLoudnessModule::runStep()
     if (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)
     {
         newMomentaryAvailable.store (true, relaxed);
-        momentaryWindowBuffer->clear();
+
+        // readWindow leaves nothing of the previous window behind, so the
+        // buffer is not cleared first; the squares are summed as it copies.
+        ChannelSquareSums squareSums (channels);
 
         // A window that met a FIFO reset is dropped: its samples are stale.
-        if (momentaryFifo->readWindow (*momentaryWindowBuffer, momentaryWindowLength))
+        if (momentaryFifo->readWindow (*momentaryWindowBuffer, momentaryWindowLength, &squareSums))
         {
-            const auto loudness = blockLoudness (weightedPower (*momentaryWindowBuffer, momentaryWindowLength, channels));
+            const auto loudness = blockLoudness (weightedPower (squareSums, momentaryWindowLength));
             latestMomentary.store (loudness, relaxed);
 
             if (playing.load (relaxed) != 0)
@@ -226,11 +228,12 @@ void TarnLoudnessModule::runStep()
     if (shortTermFifo != nullptr && shortTermFifo->getNumReady() >= shortTermWindowLength)
     {
         newShortTermAvailable.store (true, relaxed);
-        shortTermWindowBuffer->clear();
 
-        if (shortTermFifo->readWindow (*shortTermWindowBuffer, shortTermWindowLength))
+        ChannelSquareSums squareSums (channels);
+
+        if (shortTermFifo->readWindow (*shortTermWindowBuffer, shortTermWindowLength, &squareSums))
         {
-            const auto loudness = blockLoudness (weightedPower (*shortTermWindowBuffer, shortTermWindowLength, channels));
+            const auto loudness = blockLoudness (weightedPower (squareSums, shortTermWindowLength));
             latestShortTerm.store (loudness, relaxed);
 
             if (playing.load (relaxed) != 0)

@@ -121,8 +121,9 @@ private:
     /** Loudness of a window from its weighted channel power. */
     static float blockLoudness (float power) noexcept;
 
-    /** Sum of the weighted channel powers of a window, in channel order. */
-    float weightedPower (const juce::AudioSampleBuffer& window, int length, int channels) const noexcept;
+    /** Sum of the weighted channel powers of a window, in channel order,
+        from the square sums gathered while the window was read. */
+    float weightedPower (const ChannelSquareSums& squareSums, int length) const noexcept;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TarnLoudnessModule)
 };

@@ -4,7 +4,9 @@
 #include "processor/LoudnessRounding.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <memory>
@@ -181,4 +183,134 @@ TEST (LoudnessHistogram, AgreesWithADoublePrecisionReference)
         EXPECT_NEAR (high, gated[gated.size() * 19 / 20], 0.1001) << "trial " << trial;
         EXPECT_EQ (range, high - low);
     }
+}
+
+namespace
+{
+    /** Both results computed straight from the counts, one pow per bin and
+        every bin visited, as the measurement is defined. */
+    struct LiteralHistogram
+    {
+        explicit LiteralHistogram (const LoudnessHistogram& h)
+        {
+            for (int i = 0; i < LoudnessHistogram::numBins; ++i)
+            {
+                counts[(size_t) i] = h.getCount (i);
+                values[(size_t) i] = h.getValue (i);
+            }
+        }
+
+        int indexOf (float v) const
+        {
+            for (int i = 0; i < LoudnessHistogram::numBins; ++i)
+                if (values[(size_t) i] == v)
+                    return i;
+            return 0;
+        }
+
+        void energySum (int first, float& energy, int& total) const
+        {
+            energy = 0.0f;
+            total = 0;
+
+            for (int i = first; i < LoudnessHistogram::numBins; ++i)
+            {
+                const auto term = (double) counts[(size_t) i] * std::pow (10.0, (double) (values[(size_t) i] / 10.0f));
+                energy = (float) ((double) energy + term);
+                total = (int) ((float) total + counts[(size_t) i]);
+            }
+        }
+
+        float integrated() const
+        {
+            float e = 0.0f, eg = 0.0f;
+            int n = 0, g = 0;
+            energySum (0, e, n);
+
+            if (n == 0)
+                return -70.0f;
+
+            energySum (indexOf (round1 (10.0f * std::log10 (e / (float) n) + (-10.0f))), eg, g);
+            return 10.0f * std::log10 (eg / (float) g);
+        }
+
+        float range (float& low, float& high) const
+        {
+            float e = 0.0f;
+            int n = 0, lowIndex = 0, highIndex = 0;
+            energySum (0, e, n);
+
+            if (n > 0)
+            {
+                const auto j = indexOf (round1 (10.0f * std::log10 (e / (float) n) + (-20.0f)));
+                int g = 0, lo = 700, hi = j;
+
+                for (int i = j; i <= 700; ++i)
+                {
+                    g = (int) ((float) g + counts[(size_t) i]);
+                    if (counts[(size_t) i] != 0.0f)
+                    {
+                        lo = std::min (lo, i);
+                        hi = std::max (hi, i);
+                    }
+                }
+
+                const auto p10 = (int) std::floor (0.1f * (float) g), p95 = (int) std::floor ((float) g * 0.95f);
+
+                for (int i = lo, c = 0; i <= hi; ++i)
+                {
+                    if (c <= p10) lowIndex = i;
+                    if (c <= p95) highIndex = i;
+                    c = (int) ((float) c + counts[(size_t) i]);
+                }
+            }
+
+            low = values[(size_t) lowIndex];
+            high = values[(size_t) highIndex];
+            return high - low;
+        }
+
+        std::array<float, LoudnessHistogram::numBins> counts {}, values {};
+    };
+
+    ::testing::AssertionResult sameResults (const LoudnessHistogram& h)
+    {
+        const LiteralHistogram literal (h);
+        float low = 0.0f, high = 0.0f, literalLow = 0.0f, literalHigh = 0.0f;
+        const float got[] = { h.integratedLoudness(), h.loudnessRange (low, high), low, high };
+        const float expected[] = { literal.integrated(), literal.range (literalLow, literalHigh), literalLow, literalHigh };
+
+        if (std::memcmp (got, expected, sizeof (got)) == 0)
+            return ::testing::AssertionSuccess();
+
+        return ::testing::AssertionFailure() << "integrated " << got[0] << " / " << expected[0]
+                                             << ", range " << got[1] << " / " << expected[1]
+                                             << ", low " << got[2] << " / " << expected[2]
+                                             << ", high " << got[3] << " / " << expected[3];
+    }
+}
+
+TEST (LoudnessHistogram, ResultsAreTheLiteralComputationsBitForBit)
+{
+    // Empty, sparse and dense histograms, and totals beyond 2^24, which the
+    // running total only reaches rounded to single precision.
+    EXPECT_TRUE (sameResults (*histogramOf ({})));
+    EXPECT_TRUE (sameResults (*histogramOf ({ { -23.0f, 1 } })));
+    EXPECT_TRUE (sameResults (*histogramOfBins (0, 701)));
+
+    std::mt19937 rng (99);
+    std::uniform_int_distribution<int> bins (0, 700), repeats (1, 50);
+
+    for (int trial = 0; trial < 20; ++trial)
+    {
+        auto h = histogramOf ({});
+        for (int i = trial * 10; --i >= 0;)
+            for (int r = repeats (rng); --r >= 0;)
+                h->add (h->getValue (bins (rng)));
+
+        EXPECT_TRUE (sameResults (*h)) << "trial " << trial;
+    }
+
+    auto huge = histogramOf ({ { -40.0f, 1 << 24 }, { -30.0f, 7 }, { -10.0f, 1 << 23 } });
+    EXPECT_TRUE (sameResults (*huge));
 }

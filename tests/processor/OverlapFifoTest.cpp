@@ -123,6 +123,28 @@ TEST (OverlapFifo, ShortReadsZeroTheRestAndOnlySixChannelsTravel)
         EXPECT_EQ (mono.getSample (c, 4), c == 0 ? 104.0f : 0.0f) << "channel " << c;
 }
 
+TEST (OverlapFifo, SumsTheSquaresOfWhatItCopiesAsTheWindowsRmsLevel)
+{
+    OverlapFifo fifo (8, 0.5f);
+    fifo.write (makeRamp (0, 6));
+    auto first = makeDestination (6);
+    ASSERT_TRUE (fifo.readWindow (first, 6));   // moves on by 3
+
+    // Ring positions 3 .. 7 and then 0, 1: the copy comes in two pieces,
+    // into a window longer than what is ready.
+    fifo.write (makeRamp (6, 4));
+    auto window = makeDestination (9, 8);
+    ChannelSquareSums sums (3);
+    ASSERT_TRUE (fifo.readWindow (window, 9, &sums));
+    ASSERT_TRUE (holdsRamp (window, 3, 7));
+
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ (sums.getRMSLevel (c, window.getNumSamples()), window.getRMSLevel (c, 0, window.getNumSamples()))
+            << "channel " << c;
+
+    EXPECT_EQ (sums.getSum (3), 0.0);   // copied, not summed
+}
+
 TEST (OverlapFifo, HopsByTheUnsharedPartOfEachWindowAtEveryRate)
 {
     struct Rate { float rate; int momentaryHop, shortTermHop; };
