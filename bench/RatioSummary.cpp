@@ -60,28 +60,15 @@ void RatioSummary::printSummary (const char* kernels) const
     }
 
     std::printf ("\nTrue-peak detector alone, 6 channels, ns per frame\n");
-    std::printf ("%-18s %8s %9s %8s %9s %8s\n", "", "default", "AVX2", "gain", "AVX-512", "gain");
 
     for (const auto& configuration : configurations)
     {
         const std::string rate (configuration.args, std::string (configuration.args).find ('/'));
         const auto plain = nsPerFrame ("BM_TruePeak", rate);
-        const auto avx2 = nsPerFrame ("BM_TruePeakAvx2", rate);
-        const auto avx512 = nsPerFrame ("BM_TruePeakAvx512", rate);
 
         if (plain < 0.0 || configuration.args[rate.size() + 1] != '6')
             continue;
 
-        std::printf ("%-18s %8.2f", configuration.name, plain);
-
-        for (auto wide : { avx2, avx512 })
-        {
-            if (wide > 0.0)
-                std::printf (" %9.2f %7.2fx", wide, plain / wide);
-            else
-                std::printf (" %9s %8s", "-", "-");
-        }
-
-        std::printf ("\n");
+        std::printf ("%-18s %8.2f\n", configuration.name, plain);
     }
 }

@@ -1,5 +1,7 @@
 #include "processor/TruePeakDetector.h"
 
+#include "processor/SimdDispatch.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -47,9 +49,10 @@ namespace
     }
 
     template <size_t phases>
-    void interpolate (const double* extended, int numSamples,
-                      const double (&table)[TruePeakDetector::maxPhases][TruePeakDetector::numTaps],
-                      float* peaks) noexcept
+    inline __attribute__ ((always_inline))
+    void interpolateBody (const double* extended, int numSamples,
+                          const double (&table)[TruePeakDetector::maxPhases][TruePeakDetector::numTaps],
+                          float* peaks) noexcept
     {
         // A local copy tells the compiler that the stores below cannot touch it.
         double rows[phases][TruePeakDetector::numTaps];
@@ -65,6 +68,35 @@ namespace
 
             peaks[i] = static_cast<float> (p);
         }
+    }
+
+    using Table = double[TruePeakDetector::maxPhases][TruePeakDetector::numTaps];
+
+    template <size_t phases>
+    void interpolate (const double* extended, int numSamples, const Table& table, float* peaks) noexcept
+    {
+        interpolateBody<phases> (extended, numSamples, table, peaks);
+    }
+
+   #if KELT_HAVE_AVX2_KERNELS
+    // The same loop built for AVX2: four samples per instruction instead of
+    // two, with every sum formed in the same order, so the results are equal.
+    template <size_t phases>
+    KELT_TARGET_AVX2 void interpolateAvx2 (const double* extended, int numSamples, const Table& table, float* peaks) noexcept
+    {
+        interpolateBody<phases> (extended, numSamples, table, peaks);
+    }
+   #endif
+
+    template <size_t phases>
+    void interpolateDispatched (const double* extended, int numSamples, const Table& table, float* peaks) noexcept
+    {
+       #if KELT_HAVE_AVX2_KERNELS
+        if (SimdDispatch::useAvx2())
+            return interpolateAvx2<phases> (extended, numSamples, table, peaks);
+       #endif
+
+        interpolate<phases> (extended, numSamples, table, peaks);
     }
 }
 
@@ -152,6 +184,19 @@ void TruePeakDetector::process (const juce::AudioSampleBuffer& input, std::array
 void TruePeakDetector::interpolateChannel (int channel, const float* samples, int numSamples, float* peaks) noexcept
 {
     auto& line = delayLines[static_cast<size_t> (channel)];
+
+    // Silence in and silence behind: every output is zero, so the filter has
+    // nothing to add. Channels a stereo or 5.0 stream leaves empty cost
+    // almost nothing this way.
+    const auto isZero = [] (auto x) { return x == 0; };
+
+    if (std::all_of (line.begin(), line.end(), isZero)
+         && (samples == nullptr || std::all_of (samples, samples + numSamples, isZero)))
+    {
+        std::fill (peaks, peaks + numSamples, 0.0f);
+        return;
+    }
+
     double* extended = extendedInput.data();
 
     // Oldest first: the eleven samples before the block, then the block.
@@ -167,9 +212,9 @@ void TruePeakDetector::interpolateChannel (int channel, const float* samples, in
         std::fill (block, block + numSamples, 0.0);
 
     if (numPhases == 4)
-        interpolate<4> (extended, numSamples, interpolationTable, peaks);
+        interpolateDispatched<4> (extended, numSamples, interpolationTable, peaks);
     else
-        interpolate<2> (extended, numSamples, interpolationTable, peaks);
+        interpolateDispatched<2> (extended, numSamples, interpolationTable, peaks);
 
     // The last twelve samples, newest first, as the next block expects them.
     const double* newest = block + numSamples - 1;

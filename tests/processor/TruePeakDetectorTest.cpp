@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "processor/SimdDispatch.h"
 #include "processor/TruePeakDetector.h"
 #include "support/AllocationCounter.h"
 
@@ -301,6 +302,11 @@ TEST (TruePeakDetector, ModeFollowsOnlyTheNamedRates)
 
 TEST (TruePeakDetector, MatchesThePlainFormBitForBitAcrossBlocksAndModes)
 {
+  for (bool avx2 : { true, false })
+  {
+    SimdDispatch::setAvx2Allowed (avx2);
+    SCOPED_TRACE (avx2 ? "AVX2 kernels where available" : "portable kernels");
+
     juce::Random random (2024);
     TruePeakDetector detector;
     ReferenceDetector reference;
@@ -329,6 +335,9 @@ TEST (TruePeakDetector, MatchesThePlainFormBitForBitAcrossBlocksAndModes)
                               "round " + std::to_string (round) + ", block " + std::to_string (b));
         }
     }
+  }
+
+    SimdDispatch::setAvx2Allowed (true);
 }
 
 TEST (TruePeakDetector, AgreesWithLibebur128OnSinesBetweenSamples)
