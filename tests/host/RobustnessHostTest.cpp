@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/HostedPluginLoader.h"
-#include "host/TestAudio.h"
+#include "support/TestAudio.h"
 #include "host/Vst2DirectHost.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "host/TestAudio.h"
+#include "support/TestAudio.h"
 #include "host/Vst2DirectHost.h"
 
 #include <string>

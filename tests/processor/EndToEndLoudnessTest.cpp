@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/InstrumentedBuild.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 #include "support/TestPlayHead.h"
 
@@ -16,18 +17,6 @@
 
 namespace
 {
-   #if defined (__SANITIZE_THREAD__)
-    constexpr bool underThreadSanitizer = true;
-   #elif defined (__has_feature)
-    #if __has_feature (thread_sanitizer)
-     constexpr bool underThreadSanitizer = true;
-    #else
-     constexpr bool underThreadSanitizer = false;
-    #endif
-   #else
-    constexpr bool underThreadSanitizer = false;
-   #endif
-
     constexpr float silent = -1000.0f;   // dBFS of a channel that carries nothing
 
     // Readings are floats in 0.1 steps: -23.1 lies a hair more than 0.1 from -23.
@@ -257,7 +246,7 @@ TEST_P (EndToEndLoudness, MeetsTheReferenceSignalsExpectations)
 
     // These runs are single-threaded, so the race checker learns nothing from
     // the long ones; they only cost minutes there.
-    if (underThreadSanitizer && secondsOf (prog) * run.sampleRate > 25.0 * 48000.0)
+    if (isThreadSanitizerBuild && secondsOf (prog) * run.sampleRate > 25.0 * 48000.0)
         GTEST_SKIP() << "long single-threaded programme; measured in the plain build";
 
     const auto m = measure (prog, run.sampleRate);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/TestAudio.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 
 #include <chrono>
@@ -21,18 +22,6 @@ namespace
         return buffer;
     }
 
-    bool sameSamples (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-    {
-        if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
-            return false;
-
-        for (int c = 0; c < a.getNumChannels(); ++c)
-            if (std::memcmp (a.getReadPointer (c), b.getReadPointer (c),
-                             sizeof (float) * static_cast<size_t> (a.getNumSamples())) != 0)
-                return false;
-
-        return true;
-    }
 }
 
 TEST (ProcessorIdentity, AnswersTheHostsQuestions)
@@ -294,7 +283,7 @@ TEST (ProcessorAudio, PassesAudioThroughUnchanged)
             const auto original = buffer;
             juce::MidiBuffer midi;
             p.processBlock (buffer, midi);
-            EXPECT_TRUE (sameSamples (buffer, original)) << channels << " channels, " << samples << " samples";
+            EXPECT_TRUE (TestAudio::sameBits (buffer, original)) << channels << " channels, " << samples << " samples";
             EXPECT_TRUE (midi.isEmpty());
         }
 

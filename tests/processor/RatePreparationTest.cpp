@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/TestAudio.h"
 #include "processor/KWeightingCoefficients.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 #include "support/TestPlayHead.h"
@@ -37,17 +38,6 @@ namespace
         return fifo.getNumReady() + 1;
     }
 
-    bool sameSamples (const juce::AudioSampleBuffer& a, const juce::AudioSampleBuffer& b)
-    {
-        if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
-            return false;
-
-        for (int c = 0; c < a.getNumChannels(); ++c)
-            if (std::memcmp (a.getReadPointer (c), b.getReadPointer (c), sizeof (float) * (size_t) a.getNumSamples()) != 0)
-                return false;
-
-        return true;
-    }
 
     void fillNoise (juce::AudioSampleBuffer& buffer, juce::Random& random, float gain)
     {
@@ -218,13 +208,13 @@ TEST (RatePreparation, AgainAtTheSameRateOnlyResizesTheBlockBuffer)
     auto copy = longer;
     againPlayer.play (longer);
     straightPlayer.play (copy);
-    EXPECT_TRUE (sameSamples (again.loudnessModule.blockBuffer, straight.loudnessModule.blockBuffer));
+    EXPECT_TRUE (TestAudio::sameBits (again.loudnessModule.blockBuffer, straight.loudnessModule.blockBuffer));
 
     // And the FIFO still holds the same audio: the same window comes out.
     again.loudnessModule.updateLoudness();
     straight.loudnessModule.updateLoudness();
     ASSERT_TRUE (again.loudnessModule.newMomentaryAvailable.load());
-    EXPECT_TRUE (sameSamples (*again.loudnessModule.momentaryWindowBuffer, *straight.loudnessModule.momentaryWindowBuffer));
+    EXPECT_TRUE (TestAudio::sameBits (*again.loudnessModule.momentaryWindowBuffer, *straight.loudnessModule.momentaryWindowBuffer));
     EXPECT_EQ (again.loudnessModule.latestMomentary.load(), straight.loudnessModule.latestMomentary.load());
 }
 
@@ -339,7 +329,7 @@ TEST (RatePreparation, ResetFiltersLeavesSilenceSilentAndKeepsTheCoefficients)
         rlb.processSamples (expected.getWritePointer (c), 512);
     }
 
-    EXPECT_TRUE (sameSamples (engine.blockBuffer, expected));
+    EXPECT_TRUE (TestAudio::sameBits (engine.blockBuffer, expected));
 }
 
 //==============================================================================
@@ -374,7 +364,7 @@ TEST (RatePreparationThreads, PreparingWhileBlocksAndStepsRunIsSafe)
             position += 512;
             p.processBlock (block, midi);
 
-            if (! sameSamples (block, original))
+            if (! TestAudio::sameBits (block, original))
                 ++changedBlocks;
 
             ++blocks;

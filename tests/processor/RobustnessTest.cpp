@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/TestAudio.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 #include "support/InstrumentedBuild.h"
 #include "support/TestPlayHead.h"
@@ -30,17 +31,6 @@ namespace
     constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
     constexpr float infinity = std::numeric_limits<float>::infinity();
 
-    bool sameBits (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-    {
-        if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
-            return false;
-
-        for (int c = 0; c < a.getNumChannels(); ++c)
-            if (std::memcmp (a.getReadPointer (c), b.getReadPointer (c), sizeof (float) * (size_t) a.getNumSamples()) != 0)
-                return false;
-
-        return true;
-    }
 
     /** Loudness values are NaN (a window that held a bad sample) or lie on
         the meter's span; what is integrated over time is never NaN. */
@@ -111,7 +101,7 @@ namespace
             playHead.set (true, position);
             position += block.getNumSamples();
             p.processBlock (block, midi);
-            return sameBits (block, input);
+            return TestAudio::sameBits (block, input);
         }
 
         /** The sine for a while, in blocks of one length; false if any audio changed. */
@@ -369,7 +359,7 @@ TEST (Robustness, AbsurdRatesAndBlockSizesNeitherCrashNorHang)
                         playHead.set (true, position);
                         position += length;
                         p.processBlock (buffer, midi);
-                        EXPECT_TRUE (sameBits (buffer, input));
+                        EXPECT_TRUE (TestAudio::sameBits (buffer, input));
                     }
                 }
 

@@ -13,3 +13,16 @@
 #else
  constexpr bool isInstrumentedBuild = false;
 #endif
+
+/** True in a ThreadSanitizer build only. */
+#if defined (__SANITIZE_THREAD__)
+ constexpr bool isThreadSanitizerBuild = true;
+#elif defined (__has_feature)
+ #if __has_feature (thread_sanitizer)
+  constexpr bool isThreadSanitizerBuild = true;
+ #else
+  constexpr bool isThreadSanitizerBuild = false;
+ #endif
+#else
+ constexpr bool isThreadSanitizerBuild = false;
+#endif

@@ -29,4 +29,11 @@ namespace TestAudio
 
         return true;
     }
+
+    /** True when both have the same shape and hold the same bits. */
+    inline bool sameBits (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+    {
+        return a.getNumChannels() == b.getNumChannels() && a.getNumSamples() == b.getNumSamples()
+            && sameBits (a, b, a.getNumChannels(), a.getNumSamples());
+    }
 }
