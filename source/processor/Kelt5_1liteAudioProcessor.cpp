@@ -84,22 +84,24 @@ void Kelt5_1liteAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
 
     if (numSamples > 0)
     {
+        // Asked before entering the gate: the play head calls back into the
+        // host, which must never hold up a preparation waiting at the gate.
+        const auto nowPlaying = updatePlayState();
+
         const ProcessingGate::ScopedEntry entry (processingGate);
 
         if (entry.entered())
-            measureBlock (buffer);
+            measureBlock (buffer, nowPlaying);
     }
 
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, numSamples);
 }
 
-void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer)
+void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying)
 {
     const auto numSamples = buffer.getNumSamples();
     const auto numChannels = buffer.getNumChannels();
-
-    const auto nowPlaying = updatePlayState();
 
     if (nowPlaying != loudnessModule.playing.load (relaxed))
     {
@@ -130,7 +132,7 @@ void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer)
     const bool offline = isNonRealtime();
     loudnessModule.measuredByAudioThread.store (offline, relaxed);
 
-    if (! offline)
+    if (! offline || loudnessModule.momentaryFifo == nullptr)
     {
         loudnessModule.push (0, numSamples);
     }

@@ -124,8 +124,8 @@ public:
     juce::TimeSliceThread loudnessThread { "Kelt Loudness Thread" };
 
 private:
-    /** Steps 2 to 10 of a block with samples. */
-    void measureBlock (juce::AudioSampleBuffer& buffer);
+    /** Everything a block with samples measures, given its play state. */
+    void measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying);
 
     /** 1 when the host plays and its position moved since the last block. */
     std::int32_t updatePlayState();

@@ -21,8 +21,9 @@
 
     The step holds `stepLock` while it runs. Work that replaces or clears what
     the step uses (a new sample rate, a measurement reset) takes the same lock
-    from a non-audio thread, so it never overlaps a step; the audio thread never
-    takes it.
+    from a non-audio thread, so it never overlaps a step. In real time the
+    audio thread never takes it; while the host renders offline the audio
+    thread runs the steps itself, under this lock.
 */
 class TarnLoudnessModule final : public juce::TimeSliceClient
 {
