@@ -302,9 +302,17 @@ TEST (Robustness, ReleasingAndPreparingOverAndOverKeepsTheLoudnessThreadWorking)
     EXPECT_EQ (player.p.readings.measuredSamples.load(), 30 * 2400.0);
 
     // Attached again, the thread measures by itself.
+    // Paced near real time: the loop above outran the thread and left the FIFO
+    // nearly full, and a reset frees that room only once the thread's next
+    // step has caught up with it.
     player.p.resetMeasurement();
     player.p.prepareToPlay (rate, 480);
-    EXPECT_TRUE (player.play (sine, 0.5, 480));
+
+    for (int i = 0; i < 20; ++i)
+    {
+        EXPECT_TRUE (player.play (sine, 0.05, 480));
+        std::this_thread::sleep_for (milliseconds (25));
+    }
 
     const auto start = steady_clock::now();
     while (player.p.loudnessModule.latestMomentary.load() == -70.0f && steady_clock::now() - start < seconds (5))
