@@ -7,65 +7,49 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <complex>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <thread>
-#include <vector>
 
 namespace
 {
     constexpr int maxChannels = KWeightingFilter::maxCascadeChannels;
+    constexpr int namedRates[] = { 44100, 48000, 88200, 96000, 176400, 192000 };
 
-    /** Runs a test body with the AVX2 kernels, where the processor has them,
-        and then with the portable ones. */
-    template <typename Body>
-    void forEachKernel (Body&& body)
-    {
-        for (bool avx2 : { true, false })
-        {
-            SimdDispatch::setAvx2Allowed (avx2);
-            SCOPED_TRACE (avx2 ? "AVX2 kernels where available" : "portable kernels");
-            body();
-        }
-
-        SimdDispatch::setAvx2Allowed (true);
-    }
-
-    /** The cascade under test next to the plain reference: a juce::IIRFilter
-        pair per channel, run one after the other. */
+    /** The cascade next to the plain form: a juce::IIRFilter pair per channel. */
     struct Pair
     {
         explicit Pair (int sampleRate)
         {
             const auto& set = KWeightingCoefficients::forRate (sampleRate);
 
-            for (int c = 0; c < maxChannels; ++c)
+            for (size_t c = 0; c < (size_t) maxChannels; ++c)
             {
-                cascadePre[(size_t) c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
-                cascadeRlb[(size_t) c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
-                plainPre[(size_t) c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
-                plainRlb[(size_t) c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
+                for (juce::IIRFilter* f : { (juce::IIRFilter*) &cascadePre[c], &plainPre[c] })
+                    f->setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
+
+                for (juce::IIRFilter* f : { (juce::IIRFilter*) &cascadeRlb[c], &plainRlb[c] })
+                    f->setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
             }
         }
 
-        /** Both paths over one block; true when the outputs are the same bits
-            (or, where allowSameNaN, both not-a-number). */
-        ::testing::AssertionResult run (const juce::AudioSampleBuffer& input, bool inPlace, bool allowSameNaN = false)
+        /** Both over one block; true when the outputs hold the same bits (or
+            are both not-a-number). */
+        ::testing::AssertionResult run (const juce::AudioSampleBuffer& input, bool inPlace)
         {
-            const auto channels = input.getNumChannels();
-            const auto n = input.getNumSamples();
+            const auto channels = input.getNumChannels(), n = input.getNumSamples();
+            juce::AudioSampleBuffer expected (input), actual (input);
 
-            juce::AudioSampleBuffer expected (input);
             for (int c = 0; c < channels; ++c)
             {
                 plainPre[(size_t) c].processSamples (expected.getWritePointer (c), n);
                 plainRlb[(size_t) c].processSamples (expected.getWritePointer (c), n);
-            }
 
-            juce::AudioSampleBuffer actual (input);
-            if (! inPlace)
-                for (int c = 0; c < channels; ++c)
+                if (! inPlace)
                     juce::FloatVectorOperations::fill (actual.getWritePointer (c), 12345.0f, n);
+            }
 
             KWeightingFilter::processCascade (cascadePre.data(), cascadeRlb.data(),
                                               inPlace ? actual.getArrayOfReadPointers() : input.getArrayOfReadPointers(),
@@ -76,9 +60,8 @@ namespace
                 {
                     const auto a = actual.getSample (c, i), e = expected.getSample (c, i);
 
-                    if (std::memcmp (&a, &e, sizeof (float)) != 0 && ! (allowSameNaN && std::isnan (a) && std::isnan (e)))
-                        return ::testing::AssertionFailure() << "channel " << c << " sample " << i << ": "
-                                                             << a << " instead of " << e;
+                    if (std::memcmp (&a, &e, sizeof (float)) != 0 && ! (std::isnan (a) && std::isnan (e)))
+                        return ::testing::AssertionFailure() << "channel " << c << " sample " << i << ": " << a << " instead of " << e;
                 }
 
             return ::testing::AssertionSuccess();
@@ -100,97 +83,80 @@ namespace
         return block;
     }
 
-    juce::AudioSampleBuffer silence (int channels, int n)
+    double gainDb (const KWeightingCoefficients::Set& set, double frequency, double sampleRate)
     {
-        juce::AudioSampleBuffer block (channels, n);
-        block.clear();
-        return block;
+        const auto z1 = std::polar (1.0, -juce::MathConstants<double>::twoPi * frequency / sampleRate);
+        std::complex<double> h = 1.0;
+
+        for (const auto* s : { &set.preFilter, &set.rlb })
+            h *= ((double) s->b0 + z1 * ((double) s->b1 + z1 * (double) s->b2)) / (1.0 + z1 * ((double) s->a1 + z1 * (double) s->a2));
+
+        return 20.0 * std::log10 (std::abs (h));
     }
 }
 
 TEST (KWeightingFilter, CascadeGivesTheJuceFiltersResultsBitForBit)
 {
-    // Loud, quiet, tiny and silent stretches in blocks of every awkward
-    // length, so that the filter states carry over between blocks, reach the
-    // denormal range and get snapped to zero at the end of a block.
-    forEachKernel ([]
+    // Loud, quiet, tiny, silent and broken stretches in blocks of awkward
+    // lengths, so that states carry over between blocks, reach the denormal
+    // range, get snapped to zero at a block's end or turn non-finite.
+    for (bool avx2 : { true, false })
     {
+        SimdDispatch::setAvx2Allowed (avx2);
+
         for (int rate : { 44100, 48000, 96000, 192000 })
             for (int channels = 1; channels <= maxChannels; ++channels)
                 for (bool inPlace : { true, false })
                 {
-                    SCOPED_TRACE (testing::Message() << rate << " Hz, " << channels << " channels, "
-                                                     << (inPlace ? "in place" : "out of place"));
-                    std::mt19937 rng (static_cast<unsigned> (rate + channels));
+                    SCOPED_TRACE (testing::Message() << (avx2 ? "AVX2 where available, " : "portable, ") << rate << " Hz, "
+                                                     << channels << " channels" << (inPlace ? ", in place" : ""));
+                    std::mt19937 rng ((unsigned) (rate + channels));
                     Pair pair (rate);
 
                     for (int n : { 512, 1, 7, 0, 333 })
                         ASSERT_TRUE (pair.run (noise (rng, channels, n, 1.0f), inPlace));
 
-                    for (float level : { 1000.0f, 1.0e-30f, 1.0e-37f, 1.0e-40f })
-                        ASSERT_TRUE (pair.run (noise (rng, channels, 100, level), inPlace));
+                    for (float level : { 1000.0f, 1.0e-30f, 1.0e-37f, 1.0e-40f, 0.0f, 0.0f, 0.0f })
+                        ASSERT_TRUE (pair.run (noise (rng, channels, 4096, level), inPlace));
 
-                    for (int block = 0; block < 40; ++block)
-                        ASSERT_TRUE (pair.run (silence (channels, 4096), inPlace));
-
-                    ASSERT_TRUE (pair.run (noise (rng, channels, 64, 0.5f), inPlace));
+                    auto broken = noise (rng, channels, 64, 1.0f);
+                    broken.setSample (channels - 1, 10, std::numeric_limits<float>::quiet_NaN());
+                    broken.setSample (0, 63, -std::numeric_limits<float>::infinity());
+                    ASSERT_TRUE (pair.run (broken, inPlace));
+                    ASSERT_TRUE (pair.run (noise (rng, channels, 64, 1.0f), inPlace));
                 }
-    });
+    }
+
+    SimdDispatch::setAvx2Allowed (true);
 }
 
-TEST (KWeightingFilter, CascadeCarriesNonFiniteSamplesLikeTheJuceFilters)
+TEST (KWeightingFilter, AnInactiveStageLeavesItsChannelUnfilteredAndTheOthersFiltered)
 {
-    forEachKernel ([]
-    {
-        std::mt19937 rng (7);
-        Pair pair (48000);
+    std::mt19937 rng (11);
+    Pair idle (48000), mixed (48000);
 
-        auto block = noise (rng, maxChannels, 64, 1.0f);
-        block.setSample (0, 10, std::numeric_limits<float>::quiet_NaN());
-        block.setSample (2, 20, std::numeric_limits<float>::infinity());
-        block.setSample (5, 63, -std::numeric_limits<float>::infinity());
+    for (int c = 0; c < maxChannels; ++c)
+        for (juce::IIRFilter* f : { (juce::IIRFilter*) &idle.cascadePre[(size_t) c], &idle.plainPre[(size_t) c],
+                                    (juce::IIRFilter*) &idle.cascadeRlb[(size_t) c], &idle.plainRlb[(size_t) c] })
+            f->makeInactive();
 
-        ASSERT_TRUE (pair.run (block, true, true));
-        ASSERT_TRUE (pair.run (noise (rng, maxChannels, 64, 1.0f), true, true));
-    });
-}
+    ASSERT_TRUE (idle.run (noise (rng, maxChannels, 100, 1.0f), false));
 
-TEST (KWeightingFilter, InactiveFiltersLeaveEveryChannelToTheJuceFilters)
-{
-    forEachKernel ([]
-    {
-        std::mt19937 rng (11);
+    mixed.cascadeRlb[3].makeInactive();
+    mixed.plainRlb[3].makeInactive();
 
-        // Nothing prepared: the samples pass unchanged, also into another buffer.
-        Pair idle (48000);
-        for (int c = 0; c < maxChannels; ++c)
-        {
-            idle.cascadePre[(size_t) c].makeInactive();
-            idle.plainPre[(size_t) c].makeInactive();
-            idle.cascadeRlb[(size_t) c].makeInactive();
-            idle.plainRlb[(size_t) c].makeInactive();
-        }
-
-        ASSERT_TRUE (idle.run (noise (rng, maxChannels, 100, 1.0f), false));
-
-        // One inactive stage among active ones: the other channels are still
-        // filtered, and each keeps its own state for the blocks after.
-        Pair mixed (48000);
-        mixed.cascadeRlb[3].makeInactive();
-        mixed.plainRlb[3].makeInactive();
-
-        for (int block = 0; block < 3; ++block)
-            ASSERT_TRUE (mixed.run (noise (rng, maxChannels, 100, 1.0f), block % 2 == 0));
-    });
+    for (int block = 0; block < 3; ++block)
+        ASSERT_TRUE (mixed.run (noise (rng, maxChannels, 100, 1.0f), block % 2 == 0));
 }
 
 TEST (KWeightingFilter, ResetsFromAnotherThreadNeverBlockTheCascade)
 {
+    Pair pair (48000);
+    std::mt19937 rng (3);
+
     // The cascade holds all twelve locks at once; a thread that resets one
     // filter at a time must neither deadlock with it nor see a torn block.
-    Pair pair (48000);
     std::atomic<bool> done { false };
-
     std::thread resetter ([&]
     {
         for (int i = 0; ! done.load(); ++i)
@@ -200,19 +166,56 @@ TEST (KWeightingFilter, ResetsFromAnotherThreadNeverBlockTheCascade)
         }
     });
 
-    std::mt19937 rng (3);
     const auto input = noise (rng, maxChannels, 256, 1.0f);
-    juce::AudioSampleBuffer output (maxChannels, input.getNumSamples());
+    juce::AudioSampleBuffer output (maxChannels, 256);
 
     for (int i = 0; i < 2000; ++i)
-        KWeightingFilter::processCascade (pair.cascadePre.data(), pair.cascadeRlb.data(),
-                                          input.getArrayOfReadPointers(), output.getArrayOfWritePointers(),
-                                          maxChannels, input.getNumSamples());
+        KWeightingFilter::processCascade (pair.cascadePre.data(), pair.cascadeRlb.data(), input.getArrayOfReadPointers(),
+                                          output.getArrayOfWritePointers(), maxChannels, 256);
 
     done = true;
     resetter.join();
+    EXPECT_TRUE (std::isfinite (output.getMagnitude (0, 256)));
+}
 
-    for (int c = 0; c < maxChannels; ++c)
-        for (int i = 0; i < output.getNumSamples(); ++i)
-            ASSERT_TRUE (std::isfinite (output.getSample (c, i)));
+//==============================================================================
+TEST (KWeightingCoefficients, EveryRatesSetIsThePublished48kCurveAtItsOwnRate)
+{
+    // ITU-R BS.1770's pair for 48 kHz, in single precision.
+    const double published[10] = { 1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241, 0.73248077421585,
+                                   1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621 };
+    const auto& set48k = KWeightingCoefficients::forRate (48000);
+
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ ((&set48k.preFilter.b0)[i], (float) published[i]) << i;
+
+    for (auto rate : namedRates)
+    {
+        double worst = 0.0;
+
+        for (double f = 20.0; f < 20000.0; f *= 1.05)
+            worst = std::max (worst, std::abs (gainDb (KWeightingCoefficients::forRate (rate), f, rate) - gainDb (set48k, f, 48000.0)));
+
+        EXPECT_LE (worst, 0.1) << rate;
+        EXPECT_NEAR (gainDb (KWeightingCoefficients::forRate (rate), 1000.0, rate), 0.69, 0.03) << rate;
+
+        // Filters hold the table's floats exactly.
+        juce::IIRFilter filter;
+        filter.setCoefficients (KWeightingCoefficients::toIIRCoefficients (KWeightingCoefficients::forRate (rate).preFilter));
+        EXPECT_EQ (std::memcmp (filter.getCoefficients().coefficients, &KWeightingCoefficients::forRate (rate).preFilter,
+                                5 * sizeof (float)), 0) << rate;
+    }
+
+    // Each rate takes its set by the rate truncated to an integer; any other
+    // rate, and anything a host may send, takes the 48 kHz set.
+    for (auto [requested, expected] : std::initializer_list<std::pair<double, int>> {
+             { 44100.7, 44100 }, { 88200.0, 88200 }, { 96000.99, 96000 }, { 176400.0, 176400 }, { 192000.5, 192000 },
+             { std::nextafter (44100.0, 0.0), 48000 }, { 48000.5, 48000 }, { 32000.0, 48000 }, { 0.0, 48000 },
+             { std::numeric_limits<double>::quiet_NaN(), 48000 }, { std::numeric_limits<double>::infinity(), 48000 },
+             { -1.0e12, 48000 }, { 4294967296.0 + 44100.0, 48000 }, { 2147483647.5, 48000 } })
+        EXPECT_EQ (&KWeightingCoefficients::forSampleRate (requested), &KWeightingCoefficients::forRate (expected)) << requested;
+
+    for (auto a : namedRates)
+        for (auto b : namedRates)
+            EXPECT_EQ (&KWeightingCoefficients::forRate (a) == &KWeightingCoefficients::forRate (b), a == b);
 }

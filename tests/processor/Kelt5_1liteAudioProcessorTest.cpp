@@ -1,292 +1,508 @@
 #include <gtest/gtest.h>
 
-#include "support/TestAudio.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
+#include "processor/LoudnessRounding.h"
+#include "support/AllocationCounter.h"
+#include "support/PlayingHost.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
-#include <thread>
+#include <limits>
+#include <tuple>
+#include <vector>
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
 
 namespace
 {
-    using Clock = std::chrono::steady_clock;
+    constexpr double rate = 48000.0;
+    constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
+    constexpr float infinity = std::numeric_limits<float>::infinity();
 
-    juce::AudioBuffer<float> makeNoise (int channels, int samples, juce::Random& random)
+    using Tone = ToneProgramme::Tone;
+
+    /** A stereo processor whose measurement steps the test runs itself, one
+        after every block, as a loudness thread that keeps up would. */
+    struct Paced
     {
-        juce::AudioBuffer<float> buffer (channels, samples);
-        for (int c = 0; c < channels; ++c)
-            for (int i = 0; i < samples; ++i)
-                buffer.setSample (c, i, random.nextFloat() * 2.0f - 1.0f);
-        return buffer;
+        explicit Paced (double sampleRate = rate, int channels = 2, int blockSize = 2400)
+            : host (p, sampleRate), numChannels (channels), blockLength (blockSize)
+        {
+            p.setPlayConfigDetails (channels, channels, sampleRate, blockSize);
+            p.prepareToPlay (sampleRate, blockSize);
+            p.releaseResources();
+        }
+
+        /** Plays the tones, playing or stopped; collects each new momentary value. */
+        bool play (std::vector<Tone> tones, bool playing = true)
+        {
+            ToneProgramme programme (std::move (tones), host.sampleRate);
+            juce::AudioBuffer<float> block (numChannels, blockLength);
+            bool unchanged = true;
+
+            for (int n; (n = programme.fill (block)) > 0;)
+            {
+                juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), numChannels, n);
+                unchanged = host.play (part, playing) && unchanged;
+                step();
+            }
+
+            return unchanged;
+        }
+
+        void step()
+        {
+            p.loudnessModule.updateLoudness();
+
+            if (p.loudnessModule.newMomentaryAvailable.load())
+                momentaryValues.push_back (p.loudnessModule.latestMomentary.load());
+        }
+
+        MeterReadings::Values readings() { return p.readings.load(); }
+
+        Kelt5_1liteAudioProcessor p;
+        PlayingHost host;
+        const int numChannels, blockLength;
+        std::vector<float> momentaryValues;
+    };
+
+    auto fields (const MeterReadings::Values& v)
+    {
+        return std::tuple { v.momentaryLoudness, v.momentaryMeterPosition, v.shortTermLoudness, v.integratedLoudness,
+                            v.loudnessRange, v.rangeLowMeterPosition, v.rangeHighMeterPosition, v.shortTermMeterPosition,
+                            v.truePeakOverload, v.measuredSamples, v.maxMomentaryLoudness, v.maxShortTermLoudness };
     }
 
+    void expectSameReadings (const MeterReadings::Values& a, const MeterReadings::Values& b)
+    {
+        EXPECT_EQ (fields (a), fields (b));
+    }
 }
 
-TEST (ProcessorIdentity, AnswersTheHostsQuestions)
+//==============================================================================
+TEST (Processor, AnswersTheHostsQuestions)
 {
     Kelt5_1liteAudioProcessor p;
 
     EXPECT_EQ (p.getName(), "Kelt5.1 LE");
-    EXPECT_EQ (p.getInputChannelName (0), "1");
-    EXPECT_EQ (p.getInputChannelName (5), "6");
-    EXPECT_EQ (p.getOutputChannelName (0), "1");
-    EXPECT_EQ (p.getOutputChannelName (5), "6");
-    EXPECT_EQ (p.getInputChannelName (-3), "-2");
-
-    for (int i : { 0, 1, 2, 3, 7 })
-    {
-        EXPECT_TRUE (p.isInputChannelStereoPair (i));
-        EXPECT_TRUE (p.isOutputChannelStereoPair (i));
-    }
-
+    EXPECT_EQ (p.getInputChannelName (0) + p.getOutputChannelName (5), "16");
+    EXPECT_TRUE (p.isInputChannelStereoPair (3) && p.isOutputChannelStereoPair (0));
+    EXPECT_TRUE (p.silenceInProducesSilenceOut() && p.hasEditor());
+    EXPECT_FALSE (p.acceptsMidi() || p.producesMidi());
     EXPECT_EQ (p.getTailLengthSeconds(), 0.0);
-    EXPECT_FALSE (p.acceptsMidi());
-    EXPECT_FALSE (p.producesMidi());
-    EXPECT_TRUE (p.silenceInProducesSilenceOut());
-    EXPECT_TRUE (p.hasEditor());
-    EXPECT_EQ (p.getLatencySamples(), 0);
-
-    EXPECT_EQ (p.getNumPrograms(), 0);
-    EXPECT_EQ (p.getCurrentProgram(), 0);
-    p.setCurrentProgram (3);
-    p.changeProgramName (0, "x");
-    EXPECT_EQ (p.getCurrentProgram(), 0);
+    EXPECT_EQ (p.getNumPrograms() + p.getCurrentProgram(), 0);
     EXPECT_EQ (p.getProgramName (0), "");
-    EXPECT_EQ (p.getProgramName (9), "");
-}
 
-TEST (ProcessorIdentity, BuildConfigurationMatchesTheProduct)
-{
-    EXPECT_STREQ (JucePlugin_Name, "Kelt5.1 LE");
-    EXPECT_STREQ (JucePlugin_Desc, "Kelt5.1 Light Edition");
-    EXPECT_STREQ (JucePlugin_VersionString, "1.0.1");
-    EXPECT_EQ (JucePlugin_VersionCode, 0x10001);
-    EXPECT_EQ (JucePlugin_PluginCode, 0x5a756e6f);        // 'Zuno'
-    EXPECT_EQ (JucePlugin_ManufacturerCode, 0x5665736b);  // 'Vesk'
-    EXPECT_FALSE (JucePlugin_IsSynth);
-    EXPECT_FALSE (JucePlugin_WantsMidiInput);
-    EXPECT_FALSE (JucePlugin_ProducesMidiOutput);
-
-    const short configs[][2] = { JucePlugin_PreferredChannelConfigurations };
-    const short expected[][2] = { { 6, 6 }, { 5, 5 }, { 2, 2 }, { 1, 1 } };
-    ASSERT_EQ (std::size (configs), std::size (expected));
-    for (size_t i = 0; i < std::size (expected); ++i)
+    const auto layout = [] (int in, int out)
     {
-        EXPECT_EQ (configs[i][0], expected[i][0]);
-        EXPECT_EQ (configs[i][1], expected[i][1]);
-    }
-}
-
-TEST (ProcessorIdentity, AcceptsOnlyTheFourChannelConfigurations)
-{
-    Kelt5_1liteAudioProcessor p;
-
-    // The main buses start active, with the first configuration.
-    ASSERT_EQ (p.getBusCount (true), 1);
-    ASSERT_EQ (p.getBusCount (false), 1);
-    EXPECT_TRUE (p.getBus (true, 0)->isEnabled());
-    EXPECT_TRUE (p.getBus (false, 0)->isEnabled());
-    EXPECT_EQ (p.getTotalNumInputChannels(), 6);
-    EXPECT_EQ (p.getTotalNumOutputChannels(), 6);
-
-    for (int n : { 1, 2, 5, 6 })
-        EXPECT_TRUE (p.setChannelLayoutOfBus (true, 0, juce::AudioChannelSet::canonicalChannelSet (n))
-                     && p.setChannelLayoutOfBus (false, 0, juce::AudioChannelSet::canonicalChannelSet (n)))
-            << n << " channels";
-
-    auto layoutOf = [] (int in, int out)
-    {
-        juce::AudioProcessor::BusesLayout layout;
-        layout.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (in));
-        layout.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (out));
-        return layout;
+        juce::AudioProcessor::BusesLayout l;
+        l.inputBuses.add (juce::AudioChannelSet::canonicalChannelSet (in));
+        l.outputBuses.add (juce::AudioChannelSet::canonicalChannelSet (out));
+        return l;
     };
 
-    for (int n : { 1, 2, 5, 6 })
-        EXPECT_TRUE (p.checkBusesLayoutSupported (layoutOf (n, n)));
-
-    EXPECT_FALSE (p.checkBusesLayoutSupported (layoutOf (3, 3)));
-    EXPECT_FALSE (p.checkBusesLayoutSupported (layoutOf (8, 8)));
-    EXPECT_FALSE (p.checkBusesLayoutSupported (layoutOf (2, 6)));
-    EXPECT_FALSE (p.checkBusesLayoutSupported (layoutOf (1, 2)));
+    for (auto [in, out, supported] : std::initializer_list<std::tuple<int, int, bool>> {
+             { 1, 1, true }, { 2, 2, true }, { 5, 5, true }, { 6, 6, true },
+             { 3, 3, false }, { 8, 8, false }, { 2, 6, false }, { 1, 2, false } })
+        EXPECT_EQ (p.checkBusesLayoutSupported (layout (in, out)), supported) << in << " in, " << out << " out";
 }
 
-//==============================================================================
-TEST (ProcessorParameters, NamesAndInitialValues)
+TEST (Processor, ParametersMapTheirNormalisedValuesAndShowThemWithTwoDecimals)
 {
     Kelt5_1liteAudioProcessor p;
 
     EXPECT_EQ (p.getNumParameters(), 3);
-    EXPECT_EQ (p.getParameterName (0), "Host Playstate");
-    EXPECT_EQ (p.getParameterName (1), "Measurement Scale");
-    EXPECT_EQ (p.getParameterName (2), "TruePeak Max Level");
-    EXPECT_EQ (p.getParameterName (3), "");
-    EXPECT_EQ (p.getParameterName (-1), "");
+    EXPECT_EQ (p.getParameterName (0) + "|" + p.getParameterName (1) + "|" + p.getParameterName (2) + "|" + p.getParameterName (3),
+               "Host Playstate|Measurement Scale|TruePeak Max Level|");
+    EXPECT_EQ (p.getParameterText (0) + p.getParameterText (1) + p.getParameterText (2), "0.001.001.00");
+    EXPECT_EQ (p.measurementScale.load(), 18.0f);
+    EXPECT_EQ (p.truePeakMaxLevel.load(), -1.0f);
 
-    // The framework's own answers for parameters without parameter objects.
-    EXPECT_EQ (p.getParameterName (1, 15), "Measurement Sca");
-    for (int i = 0; i < 3; ++i)
+    struct Case { int index; float value; float stored; float readBack; const char* text; };
+
+    for (auto c : { Case { 1, 0.0f, 9.0f, 0.0f, "0.00" },           Case { 1, 0.5f, 13.5f, 0.5f, "0.50" },
+                    Case { 1, 0.1f, 9.9f, 0.09999996f, "0.10" },     Case { 1, 2.0f, 27.0f, 2.0f, "2.00" },
+                    Case { 1, -1.0f / 9.0f, 8.0f, -1.0f / 9.0f, "-0.11" },
+                    Case { 2, 0.0f, -12.0f, 0.0f, "0.00" },          Case { 2, 6.0f / 11.0f, -6.0f, 6.0f / 11.0f, "0.55" },
+                    Case { 2, 1.0f, -1.0f, 1.0f, "1.00" },           Case { 2, -1.0f, -23.0f, -1.0f, "-1.00" },
+                    Case { 0, 0.125f, 0.125f, 0.125f, "0.13" },      Case { 0, 0.625f, 0.625f, 0.625f, "0.63" },
+                    Case { 0, 0.005f, 0.005f, 0.005f, "0.00" },      Case { 0, -0.004f, -0.004f, -0.004f, "-0.00" },
+                    Case { 0, 123.456f, 123.456f, 123.456f, "123.46" } })
     {
-        EXPECT_EQ (p.getParameterNumSteps (i), 0x7fffffff);
-        EXPECT_EQ (p.getParameterDefaultValue (i), 0.0f);
-        EXPECT_EQ (p.getParameterLabel (i), "");
-        EXPECT_TRUE (p.isParameterAutomatable (i));
-        EXPECT_FALSE (p.isParameterOrientationInverted (i));
-        EXPECT_FALSE (p.isMetaParameter (i));
+        p.setParameter (c.index, c.value);
+        const auto stored = c.index == 0 ? p.hostPlaying.load() : c.index == 1 ? p.measurementScale.load()
+                                                                                : p.truePeakMaxLevel.load();
+        EXPECT_FLOAT_EQ (stored, c.stored) << c.index << " at " << c.value;
+        EXPECT_FLOAT_EQ (p.getParameter (c.index), c.readBack) << c.index << " at " << c.value;
+        EXPECT_EQ (p.getParameterText (c.index), c.text) << c.index << " at " << c.value;
     }
 
-    EXPECT_EQ (p.getParameter (0), 0.0f);
-    EXPECT_EQ (p.getParameter (1), 1.0f);
-    EXPECT_EQ (p.getParameter (2), 1.0f);   // -1 dBTP until a host or the editor sets it
-    EXPECT_EQ (p.getParameterText (0), "0.00");
-    EXPECT_EQ (p.getParameterText (1), "1.00");
-    EXPECT_EQ (p.getParameterText (2), "1.00");
-    EXPECT_EQ (p.measurementScale.load(), 18.0f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -1.0f);
-}
-
-TEST (ProcessorParameters, MappingsAreExactAndUnchecked)
-{
-    Kelt5_1liteAudioProcessor p;
-
-    p.setParameter (1, 0.0f);
-    EXPECT_EQ (p.measurementScale.load(), 9.0f);
-    EXPECT_EQ (p.getParameter (1), 0.0f);
-    p.setParameter (1, 1.0f);
-    EXPECT_EQ (p.measurementScale.load(), 18.0f);
-    EXPECT_EQ (p.getParameter (1), 1.0f);
-    p.setParameter (1, 0.5f);
-    EXPECT_EQ (p.measurementScale.load(), 13.5f);
-    EXPECT_EQ (p.getParameter (1), 0.5f);
-    EXPECT_EQ (p.getParameterText (1), "0.50");
-
-    // 0.1 stores the float nearest 9.9 and does not read back exactly.
-    p.setParameter (1, 0.1f);
-    EXPECT_EQ (p.measurementScale.load(), 9.9f);
-    EXPECT_EQ (p.getParameter (1), 0.09999996f);
-    EXPECT_NE (p.getParameter (1), 0.1f);
-
-    p.setParameter (2, 1.0f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -1.0f);
-    p.setParameter (2, 0.0f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -12.0f);
-    p.setParameter (2, 0.5f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -6.5f);
-    p.setParameter (2, 6.0f / 11.0f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -6.0f);
-    EXPECT_EQ (p.getParameterText (2), "0.55");
-
-    // Values outside 0..1 are stored as given.
-    p.setParameter (1, 2.0f);
-    EXPECT_EQ (p.measurementScale.load(), 27.0f);
-    p.setParameter (2, -1.0f);
-    EXPECT_EQ (p.truePeakMaxLevel.load(), -23.0f);
-    p.setParameter (0, 0.3f);
-    EXPECT_EQ (p.getParameter (0), 0.3f);
-
-    // Indices outside 0..2 are ignored and read as 0.
     p.setParameter (3, 0.7f);
     p.setParameter (-1, 0.7f);
-    EXPECT_EQ (p.getParameter (3), 0.0f);
-    EXPECT_EQ (p.getParameter (-1), 0.0f);
+    EXPECT_EQ (p.getParameter (3) + p.getParameter (-1), 0.0f);
     EXPECT_EQ (p.getParameterText (5), "0.00");
-    EXPECT_EQ (p.measurementScale.load(), 27.0f);
-}
-
-TEST (ProcessorParameters, TextsShowTheNormalisedValueWithTwoDecimals)
-{
-    Kelt5_1liteAudioProcessor p;
-
-    p.measurementScale = 0.0f;        // as a restored state may leave it
-    EXPECT_EQ (p.getParameter (1), -1.0f);
-    EXPECT_EQ (p.getParameterText (1), "-1.00");
-
-    p.hostPlaying = -0.004f;
-    EXPECT_EQ (p.getParameterText (0), "-0.00");
-    p.hostPlaying = 0.125f;
-    EXPECT_EQ (p.getParameterText (0), "0.13");
-    p.hostPlaying = 0.625f;                     // halves round away from zero
-    EXPECT_EQ (p.getParameterText (0), "0.63");
-    p.hostPlaying = 0.005f;                     // just below 0.005 as a float
-    EXPECT_EQ (p.getParameterText (0), "0.00");
-    p.hostPlaying = 123.456f;
-    EXPECT_EQ (p.getParameterText (0), "123.46");
-    p.hostPlaying = 1.0f;
-    EXPECT_EQ (p.getParameterText (0), "1.00");
-    EXPECT_EQ (p.getParameterText (0, 3), "1.0");
 }
 
 //==============================================================================
-TEST (ProcessorLifetime, UnpreparedProcessorIsDestroyedWithoutWaiting)
-{
-    const auto start = Clock::now();
-    for (int i = 0; i < 5; ++i)
-    {
-        Kelt5_1liteAudioProcessor p;
-        EXPECT_TRUE (p.loudnessThread.isThreadRunning());
-        EXPECT_EQ (p.loudnessThread.getNumClients(), 0);
-    }
-    EXPECT_LT (Clock::now() - start, std::chrono::milliseconds (2500));
-}
-
-TEST (ProcessorLifetime, AttachesTheEngineOnceAndDetachesOnRelease)
-{
-    auto p = std::make_unique<Kelt5_1liteAudioProcessor>();
-
-    p->releaseResources();   // before any preparation: nothing happens
-    p->releaseResources();
-    EXPECT_EQ (p->loudnessThread.getNumClients(), 0);
-
-    p->prepareToPlay (48000.0, 512);
-    p->prepareToPlay (48000.0, 1024);
-    EXPECT_EQ (p->loudnessThread.getNumClients(), 1);
-    EXPECT_EQ (p->loudnessThread.getClient (0), &p->loudnessModule);
-    EXPECT_EQ (p->currentSampleRate.load(), 48000.0);
-
-    p->releaseResources();
-    EXPECT_EQ (p->loudnessThread.getNumClients(), 0);
-
-    p->prepareToPlay (44100.0, 256);
-    EXPECT_EQ (p->loudnessThread.getNumClients(), 1);
-    EXPECT_EQ (p->currentSampleRate.load(), 44100.0);
-
-    // Destroyed while attached: the thread is stopped first.
-    const auto start = Clock::now();
-    p.reset();
-    EXPECT_LT (Clock::now() - start, std::chrono::milliseconds (900));
-}
-
-TEST (ProcessorLifetime, StartsWithADefinedNonPlayingPosition)
-{
-    Kelt5_1liteAudioProcessor p;
-    EXPECT_FALSE (p.lastPositionInfo.isPlaying);
-    EXPECT_EQ (p.lastPositionInfo.bpm, 120.0);
-    EXPECT_EQ (p.currentSampleRate.load(), 0.0);
-}
-
-//==============================================================================
-TEST (ProcessorAudio, PassesAudioThroughUnchanged)
+TEST (ProcessorBlocks, PassAudioThroughUnchangedAtAnyChannelCountLengthAndMode)
 {
     juce::Random random (42);
 
-    for (int channels : { 1, 2, 5, 6 })
+    for (int channels : { 1, 2, 5, 6, 8 })
     {
         Kelt5_1liteAudioProcessor p;
-        p.setPlayConfigDetails (channels, channels, 48000.0, 512);
-        p.prepareToPlay (48000.0, 512);
+        p.setPlayConfigDetails (juce::jmin (6, channels), juce::jmin (6, channels), rate, 512);
+        p.prepareToPlay (rate, 512);
+        PlayingHost host (p);
 
-        for (int samples : { 512, 1, 0, 700 })
+        for (bool offline : { false, true })
         {
-            auto buffer = makeNoise (channels, samples, random);
-            const auto original = buffer;
-            juce::MidiBuffer midi;
-            p.processBlock (buffer, midi);
-            EXPECT_TRUE (TestAudio::sameBits (buffer, original)) << channels << " channels, " << samples << " samples";
-            EXPECT_TRUE (midi.isEmpty());
+            p.setNonRealtime (offline);
+
+            for (int length : { 512, 1, 0, 700, 20000 })
+            {
+                juce::AudioBuffer<float> buffer (channels, length);
+                TestAudio::fillWithNoise (buffer, random);
+                EXPECT_TRUE (host.play (buffer)) << channels << " channels, " << length << " samples";
+            }
+        }
+    }
+}
+
+TEST (ProcessorBlocks, ABlockPlaysOnlyWhenTheHostPlaysAndHasMovedOn)
+{
+    Paced rig;
+    auto& p = rig.p;
+    juce::AudioBuffer<float> block (2, 480);
+    block.clear();
+
+    struct Step { bool playing; int move; bool havePlayHead; float hostPlaying; double measured; };
+
+    // move: samples the position moves on before the block; -1 repeats the last record.
+    for (auto s : { Step { true, 0, true, 1.0f, 480.0 },   Step { true, 480, true, 1.0f, 960.0 },
+                    Step { true, -1, true, 0.0f, 960.0 },  Step { true, 480, true, 1.0f, 1440.0 },
+                    Step { false, 480, true, 0.0f, 1440.0 }, Step { true, 480, false, 0.0f, 1440.0 },
+                    Step { true, 480, true, 1.0f, 1920.0 } })
+    {
+        rig.host.playHead.set (s.playing, s.move < 0 ? rig.host.playHead.position.getTimeInSamples().orFallback (0)
+                                                    : rig.host.playHead.position.getTimeInSamples().orFallback (0) + s.move);
+        rig.host.playHead.available = s.havePlayHead;
+        juce::MidiBuffer midi;
+        p.processBlock (block, midi);
+
+        EXPECT_EQ (p.hostPlaying.load(), s.hostPlaying);
+        EXPECT_EQ (p.readings.measuredSamples.load(), s.measured);
+        EXPECT_EQ (p.lastPositionInfo.isPlaying, s.playing && s.havePlayHead);
+    }
+
+    // A block without samples changes nothing, not even a host's value.
+    p.hostPlaying = 0.25f;
+    juce::AudioBuffer<float> empty (2, 0);
+    EXPECT_TRUE (rig.host.play (empty, false));
+    EXPECT_EQ (p.hostPlaying.load(), 0.25f);
+    EXPECT_TRUE (p.lastPositionInfo.isPlaying);
+}
+
+TEST (ProcessorBlocks, EveryTakeIsMeasuredAsOnAFreshInstance)
+{
+    // A loud stretch before the take, stopped or played: neither its samples
+    // nor the filters' memory of it may reach the take.
+    const std::vector<Tone> take { { -200.0, 1000.0, 0.6 }, { -20.0, 1000.0, 2.0 }, { -32.0, 60.0, 3.5 } };
+
+    Paced fresh;
+    ASSERT_TRUE (fresh.play (take));
+    fresh.host.stop();
+
+    for (bool playedBefore : { false, true })
+    {
+        Paced again;
+        ASSERT_TRUE (again.play ({ { 0.0, 40.0, 1.37 } }, playedBefore));
+        again.host.stop();
+        again.momentaryValues.clear();
+
+        ASSERT_TRUE (again.play (take));
+        again.host.stop();
+
+        EXPECT_EQ (again.momentaryValues, fresh.momentaryValues) << (playedBefore ? "after a take" : "after a stop");
+        EXPECT_EQ (again.p.loudnessModule.latestShortTerm.load(), fresh.p.loudnessModule.latestShortTerm.load());
+
+        // Integration runs over every take, but a stopped stretch adds nothing.
+        if (! playedBefore)
+        {
+            EXPECT_EQ (again.readings().integratedLoudness, fresh.readings().integratedLoudness);
+            EXPECT_EQ (again.readings().loudnessRange, fresh.readings().loudnessRange);
+            EXPECT_EQ (again.readings().measuredSamples, fresh.readings().measuredSamples);
+        }
+    }
+}
+
+TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
+{
+    Paced rig;
+    auto& p = rig.p;
+    float highestMomentary = -70.0f, highestShortTerm = -70.0f;
+
+    for (auto [level, scale] : std::initializer_list<std::pair<double, float>> { { -26.0, 1.0f }, { -20.0, 1.0f },
+                                                                                  { -26.0, 0.0f }, { -45.0, 0.0f } })
+    {
+        p.setParameter (1, scale);
+        ToneProgramme programme ({ { level, 1000.0, 4.0 } });
+
+        rig.host.play (programme, 2, 2400, [&]
+        {
+            // Positions are published with their values, on the scale then in force.
+            const auto r = rig.readings();
+            auto& engine = p.loudnessModule;
+
+            if (engine.newMomentaryAvailable.load())
+            {
+                EXPECT_EQ (r.momentaryMeterPosition, p.loudnessToMeterPosition (r.momentaryLoudness));
+            }
+
+            if (engine.newShortTermAvailable.load())
+            {
+                EXPECT_EQ (r.shortTermMeterPosition, p.loudnessToMeterPosition (r.shortTermLoudness));
+            }
+
+            highestMomentary = std::max (highestMomentary, r.momentaryLoudness);
+            highestShortTerm = std::max (highestShortTerm, r.shortTermLoudness);
+
+            EXPECT_EQ (r.maxMomentaryLoudness, highestMomentary);
+            EXPECT_EQ (r.maxShortTermLoudness, highestShortTerm);
+            rig.step();
+        });
+    }
+
+    rig.host.stop();
+    auto& engine = p.loudnessModule;
+    const auto r = rig.readings();
+    EXPECT_NEAR (r.maxMomentaryLoudness, -20.0f, 0.11f);
+    EXPECT_NEAR (r.momentaryLoudness, -45.0f, 0.11f);
+    EXPECT_EQ (r.integratedLoudness, round1 (engine.latestIntegrated.load()));
+    EXPECT_EQ (r.loudnessRange, round1 (engine.latestRange.load()));
+    EXPECT_EQ (r.rangeLowMeterPosition, p.loudnessToMeterPosition (engine.latestRangeLow.load()));
+    EXPECT_EQ (r.rangeHighMeterPosition, p.loudnessToMeterPosition (engine.latestRangeHigh.load()));
+    EXPECT_EQ (r.measuredSamples, 16.0 * rate);
+}
+
+TEST (ProcessorBlocks, MeterPositionsUseThePlus18ScaleOnlyWhenTheScaleRoundsTo18)
+{
+    Kelt5_1liteAudioProcessor p;
+
+    // Published values of both scales: ends, the middle and the floor.
+    struct Case { float scale, loudness, position; };
+
+    for (auto c : { Case { 18.0f, -59.0f, 0.0f }, Case { 18.0f, -5.0f, 1.0f }, Case { 17.5f, -23.0f, 0.5515591f },
+                    Case { 18.49f, -70.0f, -0.1072559f }, Case { 18.0f, 0.0f, 1.153475f },
+                    Case { 9.0f, -41.0f, 0.0f }, Case { 9.0f, -14.0f, 1.0f }, Case { 17.4f, -23.0f, 0.5515591f },
+                    Case { 18.6f, -70.0f, -0.3831652f }, Case { 0.0f, 0.0f, 2.075013f } })
+    {
+        p.measurementScale = c.scale;
+        EXPECT_NEAR (p.loudnessToMeterPosition (c.loudness), c.position, 5.0e-7f * std::max (1.0f, std::abs (c.position)))
+            << c.loudness << " on scale " << c.scale;
+    }
+
+    p.measurementScale = 17.5f;
+    const auto plus18 = p.loudnessToMeterPosition (-30.0f);
+    p.measurementScale = 17.49f;
+    EXPECT_NE (p.loudnessToMeterPosition (-30.0f), plus18);
+}
+
+TEST (ProcessorBlocks, TheTruePeakIndicatorLatchesAboveTheRoundedLimit)
+{
+    // At 192 kHz the true peak is the sample peak, so levels are exact.
+    struct Case { float level, limit; int channel; int latched; };
+
+    for (auto c : { Case { -0.96f, -1.0f, 1, 0 }, Case { -0.94f, -1.0f, 1, 1 }, Case { -6.0f, -6.0f, 5, 0 },
+                    Case { -5.9f, -6.0f, 0, 1 }, Case { 0.0f, -1.0f, 6, 0 }, Case { -200.0f, -12.0f, 0, 0 } })
+    {
+        Paced rig (192000.0, 8, 64);
+        rig.p.truePeakMaxLevel = c.limit;
+        juce::AudioBuffer<float> block (8, 64);
+        block.clear();
+        block.setSample (c.channel, 10, -std::pow (10.0f, c.level / 20.0f));
+        rig.host.play (block);
+        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), c.latched) << c.level << " against " << c.limit;
+
+        // It stays latched through quieter audio until the measurement starts again.
+        block.clear();
+        rig.host.play (block);
+        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), c.latched);
+        rig.p.resetMeasurement();
+        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), 0);
+    }
+}
+
+TEST (ProcessorBlocks, ABadSampleSpoilsOnlyTheWindowsThatHoldIt)
+{
+    for (float bad : { notANumber, infinity, -infinity })
+    {
+        for (bool wholeBlock : { false, true })
+        {
+            SCOPED_TRACE (juce::String (bad) + (wholeBlock ? " in every sample of a block" : " once"));
+
+            Paced rig;
+            ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 4.0 } }));
+            const auto before = rig.readings();
+
+            juce::AudioBuffer<float> block (2, 2400);
+            ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);
+
+            for (int c = 0; c < 2; ++c)
+                for (int i = wholeBlock ? 0 : 1234; i < (wholeBlock ? 2400 : 1235); ++i)
+                    block.setSample (c, i, bad);
+
+            EXPECT_TRUE (rig.host.play (block));   // bit for bit, NaN included
+            rig.step();
+            EXPECT_EQ (rig.p.readings.truePeakOverload.load(), std::isinf (bad) ? 1 : 0);
+
+            // Once the window has passed, everything reads as before, with no
+            // change of play state or reset to help.
+            ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 3.5 } }));
+            rig.host.stop();
+            const auto after = rig.readings();
+            EXPECT_EQ (after.momentaryLoudness, before.momentaryLoudness);
+            EXPECT_EQ (after.shortTermLoudness, before.shortTermLoudness);
+            EXPECT_EQ (after.integratedLoudness, before.integratedLoudness);
+            EXPECT_EQ (after.maxMomentaryLoudness, before.maxMomentaryLoudness);
+            EXPECT_FALSE (std::isnan (after.loudnessRange));
+        }
+    }
+}
+
+TEST (ProcessorBlocks, ResetMeasurementStartsAfreshWithoutAStop)
+{
+    Paced rig;
+    ASSERT_TRUE (rig.play ({ { -10.0, 1000.0, 4.0 } }));
+    rig.p.readings.truePeakOverload = 1;
+    rig.p.resetMeasurement();
+
+    Kelt5_1liteAudioProcessor fresh;
+    expectSameReadings (rig.readings(), fresh.readings.load());
+
+    // The quiet audio after the reset is measured alone: nothing of the loud
+    // windows or the filters' memory of them comes back.
+    rig.momentaryValues.clear();
+    ASSERT_TRUE (rig.play ({ { -40.0, 1000.0, 3.5 } }));
+    rig.host.stop();
+
+    ASSERT_EQ (rig.momentaryValues.size(), 32u);   // the first after 400 ms, then every 100 ms
+    EXPECT_EQ (*std::max_element (rig.momentaryValues.begin(), rig.momentaryValues.end()), -40.0f);
+    EXPECT_EQ (rig.readings().integratedLoudness, -40.0f);
+    EXPECT_EQ (rig.readings().maxShortTermLoudness, -40.0f);
+    EXPECT_EQ (rig.readings().loudnessRange, 0.0f);
+}
+
+TEST (ProcessorBlocks, AHostPreparingAgainAtTheSameRateLosesNothing)
+{
+    const std::vector<Tone> tones { { -23.0, 1000.0, 2.3 }, { -31.0, 300.0, 1.1 } };
+    Paced straight, again;
+    ASSERT_TRUE (straight.play (tones));
+    ASSERT_TRUE (again.play (tones));
+
+    // Preparing attaches the engine; stopped, the thread cannot take a window.
+    again.p.loudnessThread.stopThread (1000);
+    again.p.prepareToPlay (rate, 1024);
+    again.p.releaseResources();
+
+    ASSERT_TRUE (straight.play (tones));
+    ASSERT_TRUE (again.play (tones));
+    EXPECT_EQ (again.momentaryValues, straight.momentaryValues);
+    expectSameReadings (again.readings(), straight.readings());
+}
+
+TEST (ProcessorBlocks, ANewRateRestartsTheWindowsButCarriesTheMeasurementOn)
+{
+    Paced rig;
+    ASSERT_TRUE (rig.play ({ { -23.0, 1000.0, 5.0 } }));
+
+    rig.p.prepareToPlay (96000.0, 4800);
+    rig.p.releaseResources();
+    EXPECT_EQ (rig.p.loudnessModule.momentaryFifo->getNumReady(), 0);
+
+    PlayingHost host96 (rig.p, 96000.0);
+    ToneProgramme quieter ({ { -29.0, 1000.0, 5.0 } }, 96000.0);
+    host96.play (quieter, 2, 4800, [&] { rig.step(); });
+    host96.stop();
+
+    // As many windows at -23 as at -29, each K-weighted for its own rate.
+    EXPECT_NEAR (rig.readings().integratedLoudness, 10.0f * std::log10 ((std::pow (10.0f, -2.3f) + std::pow (10.0f, -2.9f)) / 2.0f), 0.11f);
+    EXPECT_EQ (rig.momentaryValues.size(), 2u * 47u);
+}
+
+TEST (ProcessorBlocks, AbsurdRatesAndBlockSizesNeitherCrashNorStopTheNextPreparation)
+{
+    for (double absurd : { 0.0, -48000.0, (double) notANumber, (double) infinity, 1.0e9, 1.0, 9.99 })
+    {
+        for (int blockSize : { 0, -1, 512 })
+        {
+            Kelt5_1liteAudioProcessor p;
+            p.setPlayConfigDetails (2, 2, rate, 512);
+            p.prepareToPlay (absurd, blockSize);
+            PlayingHost host (p);
+            juce::Random random (1);
+
+            for (bool offline : { false, true })
+            {
+                p.setNonRealtime (offline);
+
+                for (int length : { 0, 1, 480, 4096 })
+                {
+                    juce::AudioBuffer<float> buffer (2, length);
+                    TestAudio::fillWithNoise (buffer, random);
+                    EXPECT_TRUE (host.play (buffer)) << absurd << " Hz, blocks of " << blockSize;
+                }
+            }
+
+            EXPECT_EQ (p.readings.momentaryLoudness.load(), -70.0f) << absurd;
+        }
+    }
+
+    Paced rig;
+    rig.p.prepareToPlay (notANumber, -1);
+    rig.p.prepareToPlay (rate, 2400);
+    rig.p.releaseResources();
+    ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 1.0 } }));
+    rig.host.stop();
+    EXPECT_EQ (rig.readings().momentaryLoudness, -20.0f);
+}
+
+TEST (ProcessorBlocks, ASteadyHostAllocatesNothingOnTheAudioThread)
+{
+    for (double sampleRate : { 44100.0, 48000.0, 96000.0, 192000.0 })
+    {
+        Kelt5_1liteAudioProcessor p;
+        p.setPlayConfigDetails (6, 6, sampleRate, 512);
+        p.prepareToPlay (sampleRate, 256);   // the loudness thread keeps running
+        PlayingHost host (p, sampleRate);
+        juce::AudioBuffer<float> buffer (6, 512);
+        juce::Random random (1);
+
+        const auto block = [&] (int length, bool playing = true)
+        {
+            juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), 6, length);
+            TestAudio::fillWithNoise (view, random);
+            host.play (view, playing);
+        };
+
+        {
+            // The first block, longer than announced, allocates: the counter is live.
+            const ScopedAllocationCounter grown;
+            block (512);
+            EXPECT_GT (grown.getCount(), 0u);
         }
 
+        const ScopedAllocationCounter counter;
+
+        for (int i = 0; i < 200; ++i)
+            block (i % 7 == 0 ? 100 : 512, i % 50 != 10);
+
+        p.setNonRealtime (true);
+
+        for (int i = 0; i < 100; ++i)
+            block (512);
+
+        EXPECT_EQ (counter.getCount(), 0u) << sampleRate;
         p.releaseResources();
     }
 }

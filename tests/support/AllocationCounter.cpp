@@ -5,20 +5,14 @@
 
 namespace
 {
-    // Constant-initialised, so touching them inside an allocation function
-    // never allocates by itself.
+    // Constant-initialised, so touching them inside an allocation never allocates.
     thread_local bool counting = false;
     thread_local std::size_t allocationCount = 0;
 
-    void noteAllocation() noexcept
-    {
-        if (counting)
-            ++allocationCount;
-    }
+    void note() noexcept   { allocationCount += counting ? 1 : 0; }
 }
 
-//==============================================================================
-// The linker sends every malloc-family call from the statically linked code
+// The linker sends every malloc-family call of the statically linked code
 // (ours, JUCE's, the tests') here first; see cmake/Tests.cmake.
 extern "C"
 {
@@ -28,132 +22,65 @@ extern "C"
     void* __real_aligned_alloc (std::size_t, std::size_t);
     int __real_posix_memalign (void**, std::size_t, std::size_t);
 
-    void* __wrap_malloc (std::size_t size)
-    {
-        noteAllocation();
-        return __real_malloc (size);
-    }
-
-    void* __wrap_calloc (std::size_t count, std::size_t size)
-    {
-        noteAllocation();
-        return __real_calloc (count, size);
-    }
-
-    void* __wrap_realloc (void* p, std::size_t size)
-    {
-        noteAllocation();
-        return __real_realloc (p, size);
-    }
-
-    void* __wrap_aligned_alloc (std::size_t alignment, std::size_t size)
-    {
-        noteAllocation();
-        return __real_aligned_alloc (alignment, size);
-    }
-
-    int __wrap_posix_memalign (void** result, std::size_t alignment, std::size_t size)
-    {
-        noteAllocation();
-        return __real_posix_memalign (result, alignment, size);
-    }
+    void* __wrap_malloc (std::size_t n)                             { note(); return __real_malloc (n); }
+    void* __wrap_calloc (std::size_t k, std::size_t n)              { note(); return __real_calloc (k, n); }
+    void* __wrap_realloc (void* p, std::size_t n)                   { note(); return __real_realloc (p, n); }
+    void* __wrap_aligned_alloc (std::size_t a, std::size_t n)       { note(); return __real_aligned_alloc (a, n); }
+    int __wrap_posix_memalign (void** p, std::size_t a, std::size_t n) { note(); return __real_posix_memalign (p, a, n); }
 }
 
-//==============================================================================
-// Replacements for every form of the global operator new and delete. They
-// allocate straight from the C allocator (still visible to the sanitizers)
-// and count once.
+// Every form of the global operator new counts once and takes its memory from
+// the C allocator, so the sanitizers still see it; every delete frees it.
 namespace
 {
-    void* tryAllocate (std::size_t size, std::size_t alignment) noexcept
+    void* allocate (std::size_t size, std::size_t alignment = alignof (std::max_align_t))
     {
-        if (size == 0)
-            size = 1;
+        note();
+        size = size == 0 ? 1 : size;
+        auto* p = alignment <= alignof (std::max_align_t)
+                      ? __real_malloc (size)
+                      : __real_aligned_alloc (alignment, (size + alignment - 1) / alignment * alignment);
 
-        if (alignment <= alignof (std::max_align_t))
-            return __real_malloc (size);
+        if (p == nullptr)
+            throw std::bad_alloc();
 
-        // aligned_alloc wants a size that is a multiple of the alignment.
-        const auto rounded = (size + alignment - 1) / alignment * alignment;
-        return __real_aligned_alloc (alignment, rounded);
+        return p;
     }
 
-    void* allocate (std::size_t size, std::size_t alignment)
+    void* allocateNothrow (std::size_t size, std::size_t alignment = alignof (std::max_align_t)) noexcept
     {
-        noteAllocation();
-
-        for (;;)
-        {
-            if (auto* p = tryAllocate (size, alignment))
-                return p;
-
-            if (auto handler = std::get_new_handler())
-                handler();
-            else
-                throw std::bad_alloc();
-        }
+        try { return allocate (size, alignment); } catch (...) { return nullptr; }
     }
-
-    void* allocateNothrow (std::size_t size, std::size_t alignment) noexcept
-    {
-        try
-        {
-            return allocate (size, alignment);
-        }
-        catch (...)
-        {
-            return nullptr;
-        }
-    }
-
-    constexpr auto defaultAlignment = alignof (std::max_align_t);
 }
 
-void* operator new (std::size_t size)                                        { return allocate (size, defaultAlignment); }
-void* operator new[] (std::size_t size)                                      { return allocate (size, defaultAlignment); }
-void* operator new (std::size_t size, const std::nothrow_t&) noexcept        { return allocateNothrow (size, defaultAlignment); }
-void* operator new[] (std::size_t size, const std::nothrow_t&) noexcept      { return allocateNothrow (size, defaultAlignment); }
+void* operator new (std::size_t n)                                          { return allocate (n); }
+void* operator new[] (std::size_t n)                                        { return allocate (n); }
+void* operator new (std::size_t n, const std::nothrow_t&) noexcept          { return allocateNothrow (n); }
+void* operator new[] (std::size_t n, const std::nothrow_t&) noexcept        { return allocateNothrow (n); }
+void* operator new (std::size_t n, std::align_val_t a)                      { return allocate (n, (std::size_t) a); }
+void* operator new[] (std::size_t n, std::align_val_t a)                    { return allocate (n, (std::size_t) a); }
+void* operator new (std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept   { return allocateNothrow (n, (std::size_t) a); }
+void* operator new[] (std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return allocateNothrow (n, (std::size_t) a); }
 
-void* operator new (std::size_t size, std::align_val_t alignment)            { return allocate (size, static_cast<std::size_t> (alignment)); }
-void* operator new[] (std::size_t size, std::align_val_t alignment)          { return allocate (size, static_cast<std::size_t> (alignment)); }
+void operator delete (void* p) noexcept                                                 { std::free (p); }
+void operator delete[] (void* p) noexcept                                               { std::free (p); }
+void operator delete (void* p, std::size_t) noexcept                                    { std::free (p); }
+void operator delete[] (void* p, std::size_t) noexcept                                  { std::free (p); }
+void operator delete (void* p, const std::nothrow_t&) noexcept                          { std::free (p); }
+void operator delete[] (void* p, const std::nothrow_t&) noexcept                        { std::free (p); }
+void operator delete (void* p, std::align_val_t) noexcept                               { std::free (p); }
+void operator delete[] (void* p, std::align_val_t) noexcept                             { std::free (p); }
+void operator delete (void* p, std::size_t, std::align_val_t) noexcept                  { std::free (p); }
+void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept                { std::free (p); }
+void operator delete (void* p, std::align_val_t, const std::nothrow_t&) noexcept        { std::free (p); }
+void operator delete[] (void* p, std::align_val_t, const std::nothrow_t&) noexcept      { std::free (p); }
 
-void* operator new (std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    return allocateNothrow (size, static_cast<std::size_t> (alignment));
-}
-
-void* operator new[] (std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
-{
-    return allocateNothrow (size, static_cast<std::size_t> (alignment));
-}
-
-void operator delete (void* p) noexcept                                                      { std::free (p); }
-void operator delete[] (void* p) noexcept                                                    { std::free (p); }
-void operator delete (void* p, std::size_t) noexcept                                         { std::free (p); }
-void operator delete[] (void* p, std::size_t) noexcept                                       { std::free (p); }
-void operator delete (void* p, const std::nothrow_t&) noexcept                               { std::free (p); }
-void operator delete[] (void* p, const std::nothrow_t&) noexcept                             { std::free (p); }
-void operator delete (void* p, std::align_val_t) noexcept                                    { std::free (p); }
-void operator delete[] (void* p, std::align_val_t) noexcept                                  { std::free (p); }
-void operator delete (void* p, std::size_t, std::align_val_t) noexcept                       { std::free (p); }
-void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept                     { std::free (p); }
-void operator delete (void* p, std::align_val_t, const std::nothrow_t&) noexcept             { std::free (p); }
-void operator delete[] (void* p, std::align_val_t, const std::nothrow_t&) noexcept           { std::free (p); }
-
-//==============================================================================
 ScopedAllocationCounter::ScopedAllocationCounter() noexcept
-    : countAtStart (allocationCount),
-      wasCounting (counting)
+    : countAtStart (allocationCount), wasCounting (counting)
 {
     counting = true;
 }
 
-ScopedAllocationCounter::~ScopedAllocationCounter()
-{
-    counting = wasCounting;
-}
+ScopedAllocationCounter::~ScopedAllocationCounter()   { counting = wasCounting; }
 
-std::size_t ScopedAllocationCounter::getCount() const noexcept
-{
-    return allocationCount - countAtStart;
-}
+std::size_t ScopedAllocationCounter::getCount() const noexcept   { return allocationCount - countAtStart; }

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "support/TestAudio.h"
+#include "support/TestPlayHead.h"
+#include "support/ToneProgramme.h"
+
+/** A host whose transport plays and moves on with every block it hands the
+    processor, as during playback or an export. */
+class PlayingHost final
+{
+public:
+    explicit PlayingHost (juce::AudioProcessor& p, double sampleRateToUse = 48000.0)
+        : processor (p), sampleRate (sampleRateToUse)
+    {
+        processor.setPlayHead (&playHead);
+    }
+
+    ~PlayingHost()   { processor.setPlayHead (nullptr); }
+
+    /** One block in place; false if any sample came out changed. */
+    bool play (juce::AudioBuffer<float>& block, bool playing = true)
+    {
+        input.makeCopyOf (block, true);
+        playHead.set (playing, position, sampleRate);
+        lastStart = position;
+        lastPlaying = playing;
+        position += block.getNumSamples();
+        processor.processBlock (block, midi);
+        return TestAudio::sameBits (block, input);
+    }
+
+    /** The programme in blocks of blockSize, afterEach() after every block;
+        false if any block came out changed. */
+    template <typename AfterEach>
+    bool play (ToneProgramme& programme, int numChannels, int blockSize, AfterEach&& afterEach)
+    {
+        bool unchanged = true;
+        juce::AudioBuffer<float> block (numChannels, blockSize);
+
+        for (int n; (n = programme.fill (block)) > 0;)
+        {
+            juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), numChannels, n);
+            unchanged = play (part) && unchanged;
+            afterEach();
+        }
+
+        return unchanged;
+    }
+
+    bool play (ToneProgramme& programme, int numChannels, int blockSize)
+    {
+        return play (programme, numChannels, blockSize, [] {});
+    }
+
+    /** A one-sample block with the last block's position record again: the
+        transport counts as stopped, and the block publishes what the last
+        step left. */
+    void stop()
+    {
+        juce::AudioBuffer<float> block (processor.getTotalNumInputChannels(), 1);
+        block.clear();
+        position = lastStart;
+        play (block, lastPlaying);
+    }
+
+    juce::AudioProcessor& processor;
+    const double sampleRate;
+    TestPlayHead playHead;
+    juce::int64 position = 0, lastStart = 0;
+    bool lastPlaying = false;
+
+private:
+    juce::AudioBuffer<float> input;
+    juce::MidiBuffer midi;
+};
