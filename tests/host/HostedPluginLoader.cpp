@@ -2,16 +2,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 
 namespace
 {
     namespace fs = std::filesystem;
 
-    /** A temporary HOME holding .lv2/<bundle> as a link to the built bundle. */
-    class ScratchHome
+    /** A temporary HOME holding .lv2/<bundle> as a link to the built bundle,
+        removed (the link, never the bundle) when the process ends. */
+    struct ScratchHome
     {
-    public:
         ScratchHome()
         {
             auto pattern = (fs::temp_directory_path() / "KeltHostTests.XXXXXX").string();
@@ -32,40 +31,19 @@ namespace
 
         ~ScratchHome()
         {
-            // remove_all deletes the link, never the bundle behind it.
             std::error_code ec;
 
             if (! folder.empty())
                 fs::remove_all (folder, ec);
         }
 
-    private:
         fs::path folder;
     };
-
-    void useScratchHome()
-    {
-        static ScratchHome home;
-    }
-
-    juce::String getScanTarget (HostedPluginLoader::Format format)
-    {
-        // LV2 plug-ins are looked up by URI among those the format found.
-        if (format == HostedPluginLoader::Format::lv2)
-            return KELT_LV2_URI;
-
-        // The VST3 scan takes the bundle: <bundle>.vst3/Contents/<arch>/<binary>.so
-        return juce::File (KELT_VST3_BINARY).getParentDirectory()
-                                            .getParentDirectory()
-                                            .getParentDirectory()
-                                            .getFullPathName();
-    }
 }
 
-//==============================================================================
 HostedPluginLoader::HostedPluginLoader()
 {
-    useScratchHome();
+    static ScratchHome home;
 
     formatManager.addFormat (new juce::VST3PluginFormat());
     formatManager.addFormat (new juce::LV2PluginFormat());
@@ -80,24 +58,25 @@ juce::String HostedPluginLoader::getFormatName (Format format)
 
 juce::Array<juce::AudioProcessorParameter*> HostedPluginLoader::getOwnParameters (juce::AudioPluginInstance& instance)
 {
-    juce::Array<juce::AudioProcessorParameter*> result;
-
-    for (auto* parameter : instance.getParameters())
-        if (parameter != instance.getBypassParameter())
-            result.add (parameter);
-
+    auto result = instance.getParameters();
+    result.removeFirstMatchingValue (instance.getBypassParameter());
     return result;
 }
 
 std::unique_ptr<juce::PluginDescription> HostedPluginLoader::findDescription (Format format)
 {
+    // LV2 plug-ins are looked up by URI; the VST3 scan takes the bundle, three
+    // folders above the binary (<bundle>.vst3/Contents/<arch>/<binary>.so).
+    const auto target = format == Format::lv2 ? juce::String (KELT_LV2_URI)
+                                              : juce::File (KELT_VST3_BINARY).getParentDirectory().getParentDirectory()
+                                                                             .getParentDirectory().getFullPathName();
+
     for (auto* pluginFormat : formatManager.getFormats())
     {
-        if (pluginFormat->getName() != getFormatName (format))
-            continue;
-
         juce::OwnedArray<juce::PluginDescription> found;
-        pluginFormat->findAllTypesForFile (found, getScanTarget (format));
+
+        if (pluginFormat->getName() == getFormatName (format))
+            pluginFormat->findAllTypesForFile (found, target);
 
         if (! found.isEmpty())
             return std::unique_ptr<juce::PluginDescription> (found.removeAndReturn (0));
@@ -109,13 +88,9 @@ std::unique_ptr<juce::PluginDescription> HostedPluginLoader::findDescription (Fo
 std::unique_ptr<juce::AudioPluginInstance> HostedPluginLoader::createInstance (Format format, double sampleRate,
                                                                               int blockSize, juce::String& error)
 {
-    const auto description = findDescription (format);
+    if (const auto description = findDescription (format))
+        return formatManager.createPluginInstance (*description, sampleRate, blockSize, error);
 
-    if (description == nullptr)
-    {
-        error = "the " + getFormatName (format) + " scan found no plug-in";
-        return nullptr;
-    }
-
-    return formatManager.createPluginInstance (*description, sampleRate, blockSize, error);
+    error = "the " + getFormatName (format) + " scan found no plug-in";
+    return nullptr;
 }

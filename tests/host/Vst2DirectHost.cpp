@@ -11,98 +11,50 @@
 
 namespace
 {
-    using PluginMain = AEffect* (*) (audioMasterCallback);
-
-    // The effect is unknown while VSTPluginMain runs, yet the plug-in
-    // already calls back (it asks for the host version first).
+    // The effect is unknown while VSTPluginMain runs, yet the plug-in already
+    // calls back (it asks for the host version first).
     thread_local Vst2DirectHost* hostBeingCreated = nullptr;
 
-    /** A speaker arrangement with room for its open-ended speaker array. */
-    class SpeakerArrangementBlock
+    /** A speaker arrangement with room for its open-ended speaker array,
+        zeroed and aligned for the struct. Several of the names are marked
+        unknown in the fst headers, but the wrapper was built against them. */
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    std::vector<std::max_align_t> speakerArrangement (int numChannels)
     {
-    public:
-        explicit SpeakerArrangementBlock (int numChannels)
-            : storage (wordsFor (sizeof (VstSpeakerArrangement)
-                                   + static_cast<size_t> (numChannels) * sizeof (VstSpeakerProperties)))
-        {
-            auto& arrangement = get();
-            arrangement.type = arrangementType (numChannels);
-            arrangement.numChannels = numChannels;
+        const auto bytes = sizeof (VstSpeakerArrangement) + (size_t) numChannels * sizeof (VstSpeakerProperties);
+        std::vector<std::max_align_t> storage ((bytes + sizeof (std::max_align_t) - 1) / sizeof (std::max_align_t));
+        auto& arrangement = *reinterpret_cast<VstSpeakerArrangement*> (storage.data());
+        const int types[] = { kSpeakerArrUserDefined, kSpeakerArrMono, kSpeakerArrStereo, kSpeakerArr30Cine,
+                              kSpeakerArrUserDefined, kSpeakerArr50, kSpeakerArr51 };
+        arrangement.type = numChannels < 7 ? types[numChannels] : kSpeakerArrUserDefined;
+        arrangement.numChannels = numChannels;
 
-            for (int i = 0; i < numChannels; ++i)
-                arrangement.speakers[i].type = speakerType (numChannels, i);
-        }
+        // L, R, C, LFE, Ls, Rs; 5.0 leaves out the LFE.
+        const int order51[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLfe, kSpeakerLs, kSpeakerRs };
+        const int order50[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLs, kSpeakerRs };
 
-        VstSpeakerArrangement& get() noexcept
-        {
-            return *reinterpret_cast<VstSpeakerArrangement*> (storage.data());
-        }
-
-    private:
-        static size_t wordsFor (size_t bytes)
-        {
-            return (bytes + sizeof (std::max_align_t) - 1) / sizeof (std::max_align_t);
-        }
-
-        // Several of these names are marked unknown in the fst headers, but
-        // the wrapper was built against the same values.
-        JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-        static int arrangementType (int numChannels)
-        {
-            switch (numChannels)
-            {
-                case 1:  return kSpeakerArrMono;
-                case 2:  return kSpeakerArrStereo;
-                case 3:  return kSpeakerArr30Cine;
-                case 5:  return kSpeakerArr50;
-                case 6:  return kSpeakerArr51;
-                default: return kSpeakerArrUserDefined;
-            }
-        }
-
-        static int speakerType (int numChannels, int index)
-        {
-            if (numChannels == 1)
-                return kSpeakerM;
-
-            // L, R, C, LFE, Ls, Rs; 5.0 leaves out the LFE.
-            const int order51[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLfe, kSpeakerLs, kSpeakerRs };
-            const int order50[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLs, kSpeakerRs };
-
-            if (numChannels == 5)
-                return order50[index];
-
-            return index < 6 ? order51[index] : kSpeakerUndefined;
-        }
-        JUCE_END_IGNORE_WARNINGS_GCC_LIKE
-
-        // Zeroed, and aligned for the struct.
-        std::vector<std::max_align_t> storage;
-    };
+        for (int i = 0; i < numChannels; ++i)
+            arrangement.speakers[i].type = numChannels == 1 ? kSpeakerM : numChannels == 5 ? order50[i]
+                                                                        : i < 6 ? order51[i] : kSpeakerUndefined;
+        return storage;
+    }
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
-//==============================================================================
 Vst2DirectHost::Vst2DirectHost (const std::string& libraryPath)
 {
     library = dlopen (libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-
-    if (library == nullptr)
-    {
-        const auto* reason = dlerror();
-        error = "dlopen failed: " + std::string (reason != nullptr ? reason : "unknown reason");
-        return;
-    }
-
-    auto* entry = dlsym (library, "VSTPluginMain");
+    auto* entry = library != nullptr ? dlsym (library, "VSTPluginMain") : nullptr;
 
     if (entry == nullptr)
     {
-        error = "no VSTPluginMain";
+        const auto* reason = dlerror();
+        error = "cannot load VSTPluginMain: " + std::string (reason != nullptr ? reason : "unknown reason");
         return;
     }
 
     hostBeingCreated = this;
-    auto* created = reinterpret_cast<PluginMain> (entry) (hostCallback);
+    auto* created = reinterpret_cast<AEffect* (*) (audioMasterCallback)> (entry) (hostCallback);
     hostBeingCreated = nullptr;
 
     if (created == nullptr || created->magic != kEffectMagic)
@@ -123,16 +75,13 @@ Vst2DirectHost::~Vst2DirectHost()
         if (resumed)
             suspend();
 
-        // effClose deletes the plug-in instance.
-        dispatch (effClose);
-        effect = nullptr;
+        dispatch (effClose);   // deletes the plug-in instance
     }
 
     if (library != nullptr)
         dlclose (library);
 }
 
-//==============================================================================
 VstIntPtr Vst2DirectHost::dispatch (int opcode, int index, VstIntPtr value, void* ptr, float opt)
 {
     return effect->dispatcher (effect, opcode, index, value, ptr, opt);
@@ -151,27 +100,18 @@ void Vst2DirectHost::setRateAndBlockSize (double newSampleRate, int newBlockSize
 {
     sampleRate = newSampleRate;
     blockSize = newBlockSize;
-    dispatch (effSetSampleRate, 0, 0, nullptr, static_cast<float> (newSampleRate));
+    dispatch (effSetSampleRate, 0, 0, nullptr, (float) newSampleRate);
     dispatch (effSetBlockSize, 0, newBlockSize);
 }
 
 bool Vst2DirectHost::setSpeakerArrangement (int numInputs, int numOutputs)
 {
-    SpeakerArrangementBlock in (numInputs), out (numOutputs);
-    return dispatch (effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr> (&in.get()), &out.get()) != 0;
+    auto in = speakerArrangement (numInputs), out = speakerArrangement (numOutputs);
+    return dispatch (effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr> (in.data()), out.data()) != 0;
 }
 
-void Vst2DirectHost::resume()
-{
-    dispatch (effMainsChanged, 0, 1);
-    resumed = true;
-}
-
-void Vst2DirectHost::suspend()
-{
-    dispatch (effMainsChanged, 0, 0);
-    resumed = false;
-}
+void Vst2DirectHost::resume()    { dispatch (effMainsChanged, 0, 1); resumed = true; }
+void Vst2DirectHost::suspend()   { dispatch (effMainsChanged, 0, 0); resumed = false; }
 
 void Vst2DirectHost::processReplacing (float* const* inputs, float* const* outputs, int numSamples)
 {
@@ -180,36 +120,26 @@ void Vst2DirectHost::processReplacing (float* const* inputs, float* const* outpu
     timeInfo.samplePos += numSamples;
 }
 
-//==============================================================================
 std::vector<std::uint8_t> Vst2DirectHost::getChunk (bool preset)
 {
     void* data = nullptr;
     const auto size = dispatch (effGetChunk, preset ? 1 : 0, 0, &data);
-
-    if (data == nullptr || size <= 0)
-        return {};
-
     const auto* bytes = static_cast<const std::uint8_t*> (data);
-    return { bytes, bytes + size };
+    return bytes != nullptr && size > 0 ? std::vector<std::uint8_t> (bytes, bytes + size) : std::vector<std::uint8_t>();
 }
 
 void Vst2DirectHost::setChunk (const std::vector<std::uint8_t>& chunk, bool preset)
 {
     // The interface takes a writable pointer, so the plug-in gets a copy.
     auto copy = chunk;
-    dispatch (effSetChunk, preset ? 1 : 0, static_cast<VstIntPtr> (copy.size()), copy.data());
+    dispatch (effSetChunk, preset ? 1 : 0, (VstIntPtr) copy.size(), copy.data());
 }
 
-//==============================================================================
 Vst2DirectHost::EditorSize Vst2DirectHost::getEditorRect()
 {
     ERect* rect = nullptr;
     dispatch (effEditGetRect, 0, 0, &rect);
-
-    if (rect == nullptr)
-        return {};
-
-    return { rect->right - rect->left, rect->bottom - rect->top };
+    return rect != nullptr ? EditorSize { rect->right - rect->left, rect->bottom - rect->top } : EditorSize {};
 }
 
 Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
@@ -220,20 +150,18 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
         return {};
 
     const auto screen = DefaultScreen (display.get());
-    const auto parent = XCreateSimpleWindow (display.get(), RootWindow (display.get(), screen),
-                                             0, 0, 400, 600, 0,
-                                             BlackPixel (display.get(), screen),
-                                             BlackPixel (display.get(), screen));
+    const auto parent = XCreateSimpleWindow (display.get(), RootWindow (display.get(), screen), 0, 0, 400, 600, 0,
+                                             BlackPixel (display.get(), screen), BlackPixel (display.get(), screen));
     XMapWindow (display.get(), parent);
     XSync (display.get(), False);
-
     EditorSize size;
 
     if (dispatch (effEditOpen, 0, 0, reinterpret_cast<void*> (parent)) != 0)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        while (size.width == 0 && std::chrono::steady_clock::now() < deadline)
+        // The plug-in runs its event loop through effEditIdle until its window
+        // shows inside ours.
+        for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+             size.width == 0 && std::chrono::steady_clock::now() < deadline;)
         {
             dispatch (effEditIdle);
             XSync (display.get(), False);
@@ -241,23 +169,16 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
             Window root = 0, parentOfParent = 0;
             Window* children = nullptr;
             unsigned int numChildren = 0;
+            XWindowAttributes attributes {};
 
-            if (XQueryTree (display.get(), parent, &root, &parentOfParent, &children, &numChildren) != 0)
-            {
-                if (numChildren > 0)
-                {
-                    XWindowAttributes attributes {};
+            if (XQueryTree (display.get(), parent, &root, &parentOfParent, &children, &numChildren) != 0 && numChildren > 0
+                 && XGetWindowAttributes (display.get(), children[0], &attributes) != 0)
+                size = { attributes.width, attributes.height };
 
-                    if (XGetWindowAttributes (display.get(), children[0], &attributes) != 0)
-                        size = { attributes.width, attributes.height };
-                }
+            if (children != nullptr)
+                XFree (children);
 
-                if (children != nullptr)
-                    XFree (children);
-            }
-
-            if (size.width == 0)
-                std::this_thread::sleep_for (std::chrono::milliseconds (10));
+            std::this_thread::sleep_for (std::chrono::milliseconds (size.width == 0 ? 10 : 0));
         }
 
         dispatch (effEditClose);
@@ -268,14 +189,10 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
     return size;
 }
 
-//==============================================================================
 VstIntPtr Vst2DirectHost::hostCallback (AEffect* fromEffect, int opcode, int, VstIntPtr, void*, float)
 {
-    auto* host = hostBeingCreated;
-
-    if (fromEffect != nullptr && fromEffect->resvd1 != 0)
-        host = reinterpret_cast<Vst2DirectHost*> (fromEffect->resvd1);
-
+    auto* host = fromEffect != nullptr && fromEffect->resvd1 != 0 ? reinterpret_cast<Vst2DirectHost*> (fromEffect->resvd1)
+                                                                   : hostBeingCreated;
     if (opcode == audioMasterVersion)
         return kVstVersion;
 
@@ -286,20 +203,13 @@ VstIntPtr Vst2DirectHost::handleHostOpcode (int opcode)
 {
     switch (opcode)
     {
-        case audioMasterGetSampleRate:
-            return static_cast<VstIntPtr> (sampleRate);
-
-        case audioMasterGetBlockSize:
-            return blockSize;
-
+        case audioMasterGetSampleRate:  return (VstIntPtr) sampleRate;
+        case audioMasterGetBlockSize:   return blockSize;
         case audioMasterGetTime:
             // A stopped transport at the current position.
             timeInfo.sampleRate = sampleRate;
             timeInfo.flags = 0;
             return reinterpret_cast<VstIntPtr> (&timeInfo);
-
-        default:
-            // Automation, idle, size requests and the rest: nothing to do.
-            return 0;
+        default:                        return 0;   // automation, idle, size requests: nothing to do
     }
 }
