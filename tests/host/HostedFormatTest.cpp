@@ -211,52 +211,35 @@ TEST_P (HostedFormatTest, RestoresTheScaleIntoAFreshInstance)
     restored->releaseResources();
 }
 
-TEST_P (HostedFormatTest, InstancesComeAndGoOneByOneAndSeveralAtOnce)
+TEST_P (HostedFormatTest, InstancesComeAndGoWithoutWaitingForTheirThreads)
 {
-    using namespace std::chrono;
-    auto slowest = steady_clock::duration::zero();
+    // Unprepared, prepared and released, or destroyed while prepared; four at
+    // once at different rates. A stuck loudness thread would cost a second.
     std::vector<std::unique_ptr<juce::AudioPluginInstance>> instances;
-    juce::Random random (3);
 
     for (int i = 0; i < 12; ++i)
     {
-        auto plugin = create();
-        ASSERT_NE (plugin, nullptr);
+        instances.push_back (create());
 
-        // Some go unprepared, some prepared and released, some while prepared.
         if (i % 3 != 0)
-            plugin->prepareToPlay (44100.0 + 4000.0 * i, 256);
+            instances.back()->prepareToPlay (44100.0 + 4000.0 * i, 256);
 
         if (i % 3 == 1)
-            plugin->releaseResources();
-
-        if (i >= 8)
-        {
-            instances.push_back (std::move (plugin));
-            continue;
-        }
-
-        const auto start = steady_clock::now();
-        plugin.reset();
-        slowest = std::max (slowest, steady_clock::now() - start);
+            instances.back()->releaseResources();
     }
 
-    // Well below the second a stuck loudness thread would cost.
-    EXPECT_LT (slowest, milliseconds (500));
+    juce::Random random (3);
+    juce::AudioBuffer<float> buffer (6, 256);
 
-    for (int block = 0; block < 50; ++block)
+    for (auto& plugin : instances)
     {
-        for (auto& plugin : instances)
-        {
-            juce::AudioBuffer<float> buffer (plugin->getTotalNumInputChannels(), 256);
-            TestAudio::fillWithNoise (buffer, random);
-            ASSERT_TRUE (passesUnchanged (*plugin, buffer));
-        }
+        TestAudio::fillWithNoise (buffer, random);
+        EXPECT_TRUE (passesUnchanged (*plugin, buffer));
     }
 
-    const auto start = steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     instances.clear();
-    EXPECT_LT (steady_clock::now() - start, milliseconds (1000));
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::milliseconds (1000));
 }
 
 TEST_P (HostedFormatTest, EditorOpensAtItsFixedSize)

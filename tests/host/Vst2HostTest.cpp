@@ -137,50 +137,28 @@ TEST_F (Vst2HostTest, ChunkHoldsOnlyTheScaleAndRestoresIt)
     }
 }
 
-TEST_F (Vst2HostTest, InstancesComeAndGoOneByOneAndSeveralAtOnce)
+TEST_F (Vst2HostTest, InstancesComeAndGoWithoutWaitingForTheirThreads)
 {
-    using namespace std::chrono;
-    juce::Random random (6);
     std::vector<std::unique_ptr<Vst2DirectHost>> hosts;
-    auto slowest = steady_clock::duration::zero();
+    juce::Random random (6);
+    juce::AudioBuffer<float> buffer (6, 256);
 
     for (int i = 0; i < 12; ++i)
     {
-        auto effect = std::make_unique<Vst2DirectHost> (KELT_VST2_BINARY);
-        ASSERT_TRUE (effect->isLoaded()) << effect->getError();
+        hosts.push_back (std::make_unique<Vst2DirectHost> (KELT_VST2_BINARY));
+        hosts.back()->setRateAndBlockSize (44100.0 + 4000.0 * i, 256);
 
         if (i % 2 == 1)
         {
-            effect->setRateAndBlockSize (44100.0 + 4000.0 * i, 256);
-            effect->resume();
-        }
-
-        if (i >= 8)
-        {
-            hosts.push_back (std::move (effect));
-            continue;
-        }
-
-        const auto start = steady_clock::now();
-        effect.reset();
-        slowest = std::max (slowest, steady_clock::now() - start);
-    }
-
-    EXPECT_LT (slowest, milliseconds (500));
-
-    for (int block = 0; block < 50; ++block)
-    {
-        for (auto& effect : hosts)
-        {
-            juce::AudioBuffer<float> buffer (6, 256);
+            hosts.back()->resume();
             TestAudio::fillWithNoise (buffer, random);
-            ASSERT_TRUE (passesUnchanged (*effect, buffer, block % 2 == 0));
+            EXPECT_TRUE (passesUnchanged (*hosts.back(), buffer, i % 4 == 1));
         }
     }
 
-    const auto start = steady_clock::now();
+    const auto start = std::chrono::steady_clock::now();
     hosts.clear();
-    EXPECT_LT (steady_clock::now() - start, milliseconds (1000));
+    EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::milliseconds (1000));
 }
 
 TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
