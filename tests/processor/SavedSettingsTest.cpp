@@ -104,7 +104,7 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
     for (const auto& accepted : { makeBlock (nine, 1000), makeBlock (nine, -1, false), makeBlock (nine + std::string ("\0<<&junk", 8)),
                                   makeBlock ("<myPluginSettings measurementScale=\"9\"/>"), makeBlock ("<MYPLUGINSETTINGS measurementScale=\"9\""),
                                   makeBlock ("  <?xml version=\"1.0\"?>\n<!-- saved --><!DOCTYPE MYPLUGINSETTINGS>\n<MYPLUGINSETTINGS "
-                                             "a=\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\x9a\" measurementScale=\"9\"><child/></MYPLUGINSETTINGS>"),
+                                             "a=\"\xc2\x80\xc3\xa9\xed\x9f\xbf\xee\x80\x80\xf0\x9f\x8e\x9a\xf4\x8f\xbf\xbf\" measurementScale=\"9\"><child/></MYPLUGINSETTINGS>"),
                                   makeBlock ("<MYPLUGINSETTINGS measurementScale=\"9\" measurementScale=\"12\"/>"),
                                   makeBlock (nine + "<!--" + std::string (1024 - nine.size() - 7, '-') + "-->") })
         EXPECT_EQ (restored (p, accepted), 9.0f) << std::string (accepted.begin() + 8, accepted.end());
@@ -137,7 +137,8 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
              std::string ("<MYPLUGINSETTINGS measurementScale=\"9\"><r>&<a b=\"&#x1;</r></MYPLUGINSETTINGS>"),
              // UTF-8 that is cut short, stray, overlong, a surrogate or beyond Unicode
              std::string ("<MYPLUGINSETTINGS measurementScale=\"9\xc3"), nine + "\xf0\x9f", nine + "\x80", nine + "\xc0\x80",
-             "<?xml version=\"1.0\" encoding=\"\xe0\x9f\xbe\"?>" + nine, nine + "\xed\xa0\x80", nine + "\xf4\x90\x80\x80", nine + "\xf8\x88\x80\x80\x80" })
+             "<?xml version=\"1.0\" encoding=\"\xe0\x9f\xbe\"?>" + nine, nine + "\xed\xa0\x80", nine + "\xed\xbf\xbf",
+             nine + "\xf4\x90\x80\x80", nine + "\xf8\x88\x80\x80\x80", nine + "\xe2((x" })
         EXPECT_EQ (restored (p, makeBlock (refused)), 13.5f) << refused.substr (0, 80);
 
     // Any number is taken as the framework reads it.
