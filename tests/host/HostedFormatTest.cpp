@@ -25,19 +25,6 @@ namespace
         return layout;
     }
 
-    /** Odd samples hosts hand over: full-scale squares, denormals, NaN and
-        infinities among noise, direct current. */
-    void fillHostile (juce::AudioBuffer<float>& buffer, int kind, juce::Random& random)
-    {
-        for (int c = 0; c < buffer.getNumChannels(); ++c)
-            for (int i = 0; i < buffer.getNumSamples(); ++i)
-                buffer.setSample (c, i, kind == 0 ? ((i / 24) % 2 == 0 ? 1.0f : -1.0f)
-                                      : kind == 1 ? (float) ((i + c) % 3 - 1) * 1.0e-40f
-                                      : kind == 2 ? (i % 97 == 0 ? notANumber : random.nextFloat() - 0.5f)
-                                      : kind == 3 ? (i % 50 == 0 ? (c % 2 == 0 ? infinity : -infinity) : 0.25f)
-                                                  : -0.75f);
-    }
-
     class HostedFormatTest : public ::testing::TestWithParam<Format>
     {
     protected:
@@ -148,16 +135,17 @@ TEST_P (HostedFormatTest, PassesAudioThroughUnchangedWhateverTheHostDoes)
         }
     }
 
+    // Not-a-number, infinities and denormals pass bit for bit too.
     instance->prepareToPlay (sampleRate, 512);
     buffer.setSize (instance->getTotalNumInputChannels(), 512);
 
-    for (int kind = 0; kind < 5; ++kind)
+    for (int block = 0; block < 50; ++block)   // past a 400 ms window
     {
-        for (int block = 0; block < 50; ++block)   // past a 400 ms window
-        {
-            fillHostile (buffer, kind, random);
-            ASSERT_TRUE (passesUnchanged (*instance, buffer)) << "kind " << kind << ", block " << block;
-        }
+        for (int c = 0; c < buffer.getNumChannels(); ++c)
+            for (int i = 0; i < 512; ++i)
+                buffer.setSample (c, i, i % 97 == 0 ? notANumber : i % 50 == 0 ? (c % 2 == 0 ? infinity : -infinity) : (float) (c - 3) * 1.0e-40f);
+
+        ASSERT_TRUE (passesUnchanged (*instance, buffer)) << block;
     }
 
     instance->releaseResources();

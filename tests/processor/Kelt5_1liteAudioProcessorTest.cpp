@@ -33,17 +33,7 @@ namespace
         bool play (std::vector<Tone> tones, bool playing = true)
         {
             ToneProgramme programme (std::move (tones), host.sampleRate);
-            juce::AudioBuffer<float> block (2, blockSize);
-            bool unchanged = true;
-
-            for (int n; (n = programme.fill (block)) > 0;)
-            {
-                juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), 2, n);
-                unchanged = host.play (part, playing) && unchanged;
-                step();
-            }
-
-            return unchanged;
+            return host.play (programme, 2, blockSize, [this] { step(); }, playing);
         }
 
         void step()

@@ -34,7 +34,7 @@ public:
     /** The programme in blocks of blockSize, afterEach() after every block;
         false if any block came out changed. */
     template <typename AfterEach>
-    bool play (ToneProgramme& programme, int numChannels, int blockSize, AfterEach&& afterEach)
+    bool play (ToneProgramme& programme, int numChannels, int blockSize, AfterEach&& afterEach, bool playing = true)
     {
         bool unchanged = true;
         juce::AudioBuffer<float> block (numChannels, blockSize);
@@ -42,7 +42,7 @@ public:
         for (int n; (n = programme.fill (block)) > 0;)
         {
             juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), numChannels, n);
-            unchanged = play (part) && unchanged;
+            unchanged = play (part, playing) && unchanged;
             afterEach();
         }
 
