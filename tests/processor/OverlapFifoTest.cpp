@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "processor/OverlapFifo.h"
+#include "processor/SimdDispatch.h"
 
 #include <atomic>
 #include <chrono>
@@ -86,6 +87,27 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARing)
 
     for (int c = 0; c < OverlapFifo::numChannels; ++c)
         EXPECT_EQ (mono.getSample (c, 4), c == 0 ? 104.0f : 0.0f) << "channel " << c;
+}
+
+TEST (OverlapFifo, SumsSquaresLikeTheWindowsRmsLevelWithEitherKernelAtAnyChannelCount)
+{
+    for (bool avx2 : { true, false })
+    {
+        SimdDispatch::setAvx2Allowed (avx2);
+
+        // A read of 37 across the end of the ring: 24 and 13 samples, neither
+        // a whole number of vector lanes.
+        for (int channels = 1; channels <= OverlapFifo::numChannels; ++channels)
+        {
+            OverlapFifo fifo (64, 0.0f);
+            fifo.write (ramp (0, 40, channels));
+            ASSERT_TRUE (readsRamp (fifo, 40, 0, 40, channels));
+            fifo.write (ramp (40, 37, channels));
+            EXPECT_TRUE (readsRamp (fifo, 37, 40, 37, channels)) << channels << (avx2 ? " channels, AVX2" : " channels");
+        }
+    }
+
+    SimdDispatch::setAvx2Allowed (true);
 }
 
 TEST (OverlapFifo, AfterAResetOnlyNewAudioIsRead)
