@@ -142,7 +142,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::getEditorRect()
     return rect != nullptr ? EditorSize { rect->right - rect->left, rect->bottom - rect->top } : EditorSize {};
 }
 
-Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
+Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs, const std::function<bool()>& alsoWaitFor)
 {
     std::unique_ptr<Display, int (*) (Display*)> display (XOpenDisplay (nullptr), XCloseDisplay);
 
@@ -160,8 +160,10 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
     {
         // The plug-in runs its event loop through effEditIdle until its window
         // shows inside ours.
+        const auto done = [&] { return size.width != 0 && (! alsoWaitFor || alsoWaitFor()); };
+
         for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-             size.width == 0 && std::chrono::steady_clock::now() < deadline;)
+             ! done() && std::chrono::steady_clock::now() < deadline;)
         {
             dispatch (effEditIdle);
             XSync (display.get(), False);
@@ -178,7 +180,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
             if (children != nullptr)
                 XFree (children);
 
-            std::this_thread::sleep_for (std::chrono::milliseconds (size.width == 0 ? 10 : 0));
+            std::this_thread::sleep_for (std::chrono::milliseconds (done() ? 0 : 10));
         }
 
         dispatch (effEditClose);
