@@ -162,6 +162,11 @@ TEST (ProcessorBlocks, ABlockPlaysOnlyWhenTheHostPlaysAndHasMovedOn)
         EXPECT_EQ (rig.p.lastPositionInfo.isPlaying, s.playing && s.havePlayHead);
     }
 
+    // Before a window is whole, every reading but the play time is as on a fresh instance.
+    auto r = rig.readings();
+    r.measuredSamples = 0.0;
+    EXPECT_EQ (fields (r), fields (Kelt5_1liteAudioProcessor().readings.load()));
+
     // A block without samples changes nothing, not even a value a host wrote.
     rig.p.hostPlaying = 0.25f;
     juce::AudioBuffer<float> empty (2, 0);
