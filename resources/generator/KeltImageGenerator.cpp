@@ -14,8 +14,8 @@
 
 #include <cmath>
 #include <functional>
-#include <map>
 #include <iostream>
+#include <map>
 #include <vector>
 
 namespace
@@ -289,8 +289,8 @@ namespace
         const std::vector<Background> backgrounds {
             { "meter-ebu-9.png", -41.0f, -14.0f, { -14, -16, -18, -20, -23, -26, -28, -30, -35, -41 }, -23, "LUFS" },
             { "meter-ebu-18.png", -59.0f, -5.0f, { -5, -10, -16, -23, -30, -40, -50, -59 }, -23, "LUFS" },
-            // LKFS reads the same numbers as LUFS; the scale ends stay where
-            // the meters put them.
+            // LKFS counts as LUFS does, and the meters stop at -41 and -59 in
+            // every mode, so the lowest label names the scale's real bottom.
             { "meter-other-9.png", -41.0f, -14.0f, { -15, -17, -19, -21, -24, -27, -29, -31, -36, -41 }, -24, "LKFS" },
             { "meter-other-18.png", -59.0f, -5.0f, { -6, -12, -18, -24, -30, -40, -50, -59 }, -24, "LKFS" },
         };

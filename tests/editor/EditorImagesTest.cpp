@@ -5,46 +5,36 @@
 #include "KeltImages.h"
 #include "processor/MeterScale.h"
 
-#include <algorithm>
-#include <vector>
+#include <iterator>
+#include <utility>
 
 namespace
 {
-    struct Entry { const char* file; const char* data; int size; int width, height; };
-
-    #define KELT_IMAGE(file, id, w, h) { file, KeltImages::id##_png, KeltImages::id##_pngSize, w, h }
-    const Entry backgrounds[] {
-        KELT_IMAGE ("meter-ebu-9.png", meterebu9, 249, 472), KELT_IMAGE ("meter-ebu-18.png", meterebu18, 249, 472),
-        KELT_IMAGE ("meter-other-9.png", meterother9, 249, 472), KELT_IMAGE ("meter-other-18.png", meterother18, 249, 472),
+    const struct { const char* file; int width, height; } sizes[] {
+        { "meter-ebu-9.png", 249, 472 }, { "meter-ebu-18.png", 249, 472 }, { "meter-other-9.png", 249, 472 },
+        { "meter-other-18.png", 249, 472 }, { "logo.png", 194, 60 }, { "truepeak-on.png", 20, 20 },
+        { "truepeak-off.png", 20, 20 }, { "play-normal.png", 86, 24 }, { "play-normal-on.png", 86, 24 },
+        { "play-disabled.png", 84, 24 }, { "play-disabled-on.png", 84, 24 }, { "reset-normal.png", 86, 25 },
+        { "reset-down.png", 86, 25 }, { "scale-normal.png", 40, 17 }, { "scale-down.png", 40, 17 },
+        { "scale-normal-on.png", 40, 17 }, { "scale-down-on.png", 40, 17 }, { "momentary-background.png", 25, 350 },
+        { "momentary-lit.png", 25, 350 }, { "shortterm-strip.png", 16, 352 }, { "shortterm-arrow.png", 16, 19 },
+        { "range-background.png", 16, 352 }, { "range-band.png", 16, 352 },
     };
-    const Entry smallImages[] {
-        KELT_IMAGE ("logo.png", logo, 194, 60), KELT_IMAGE ("truepeak-on.png", truepeakon, 20, 20),
-        KELT_IMAGE ("truepeak-off.png", truepeakoff, 20, 20), KELT_IMAGE ("play-normal.png", playnormal, 86, 24),
-        KELT_IMAGE ("play-normal-on.png", playnormalon, 86, 24), KELT_IMAGE ("play-disabled.png", playdisabled, 84, 24),
-        KELT_IMAGE ("play-disabled-on.png", playdisabledon, 84, 24), KELT_IMAGE ("reset-normal.png", resetnormal, 86, 25),
-        KELT_IMAGE ("reset-down.png", resetdown, 86, 25), KELT_IMAGE ("scale-normal.png", scalenormal, 40, 17),
-        KELT_IMAGE ("scale-down.png", scaledown, 40, 17), KELT_IMAGE ("scale-normal-on.png", scalenormalon, 40, 17),
-        KELT_IMAGE ("scale-down-on.png", scaledownon, 40, 17), KELT_IMAGE ("momentary-background.png", momentarybackground, 25, 350),
-        KELT_IMAGE ("momentary-lit.png", momentarylit, 25, 350), KELT_IMAGE ("shortterm-strip.png", shorttermstrip, 16, 352),
-        KELT_IMAGE ("shortterm-arrow.png", shorttermarrow, 16, 19), KELT_IMAGE ("range-background.png", rangebackground, 16, 352),
-        KELT_IMAGE ("range-band.png", rangeband, 16, 352),
-    };
-    #undef KELT_IMAGE
-
-    juce::Image decode (const Entry& e) { return juce::ImageCache::getFromMemory (e.data, e.size); }
-
-    const Entry& find (const char* file)
-    {
-        return *std::find_if (std::begin (smallImages), std::end (smallImages),
-                              [file] (const Entry& e) { return juce::String (e.file) == file; });
-    }
 
     const juce::Colour white { 0xffffffff }, blue { 0xff3892e3 }, black { 0xff000000 };
 
-    // The row the meters draw a loudness on, in page rows.
-    int pageRow (const MeterScale& scale, float loudness)
+    juce::Image decode (const juce::String& file)
     {
-        return 41 + 352 - static_cast<int> (352.0f * scale.position (loudness));
+        for (int i = 0; i < KeltImages::namedResourceListSize; ++i)
+        {
+            if (file == KeltImages::originalFilenames[i])
+            {
+                int size = 0;
+                const auto* data = KeltImages::getNamedResource (KeltImages::namedResourceList[i], size);
+                return juce::ImageCache::getFromMemory (data, size);
+            }
+        }
+        return {};
     }
 
     int brightestRow (const juce::Image& image, int column)
@@ -56,15 +46,11 @@ namespace
         return best;
     }
 
-    juce::File screenshot (const juce::String& name)
+    void writeScreenshot (const juce::Image& image, const juce::String& name)
     {
         const juce::File folder (KELT_SCREENSHOT_DIR);
         folder.createDirectory();
-        return folder.getChildFile (name).withFileExtension ("png");
-    }
-
-    void writePng (const juce::Image& image, const juce::File& file)
-    {
+        const auto file = folder.getChildFile (name + ".png");
         file.deleteFile();
         juce::FileOutputStream out (file);
         EXPECT_TRUE (out.openedOk() && juce::PNGImageFormat().writeImageToStream (image, out)) << file.getFullPathName();
@@ -73,75 +59,67 @@ namespace
 
 TEST (EditorImages, EveryImageDecodesOpaqueAtItsSize)
 {
-    std::vector<Entry> all (std::begin (backgrounds), std::end (backgrounds));
-    all.insert (all.end(), std::begin (smallImages), std::end (smallImages));
+    ASSERT_EQ (KeltImages::namedResourceListSize, static_cast<int> (std::size (sizes)));
 
-    for (const auto& e : all)
+    // The small images side by side under the logo, on grey so their edges show.
+    juce::Image sheet (juce::Image::RGB, 940, 430, true);
+    juce::Graphics g (sheet);
+    g.fillAll (juce::Colour (0xff303030));
+    int x = 0;
+
+    for (const auto& s : sizes)
     {
-        const auto image = decode (e);
-        ASSERT_TRUE (image.isValid()) << e.file;
-        EXPECT_EQ (image.getWidth(), e.width) << e.file;
-        EXPECT_EQ (image.getHeight(), e.height) << e.file;
-        EXPECT_TRUE (image.hasAlphaChannel()) << e.file;
+        const auto image = decode (s.file);
+        ASSERT_TRUE (image.isValid()) << s.file;
+        EXPECT_EQ (image.getBounds(), juce::Rectangle<int> (s.width, s.height)) << s.file;
+        EXPECT_TRUE (image.hasAlphaChannel()) << s.file;
 
         bool opaque = true;
         for (int y = 0; y < image.getHeight(); ++y)
-            for (int x = 0; x < image.getWidth(); ++x)
-                opaque = opaque && image.getPixelAt (x, y).getAlpha() == 255;
-        EXPECT_TRUE (opaque) << e.file;
+            for (int px = 0; px < image.getWidth(); ++px)
+                opaque = opaque && image.getPixelAt (px, y).getAlpha() == 255;
+        EXPECT_TRUE (opaque) << s.file;
+
+        if (s.width == 194)
+            g.drawImageAt (image, 0, 0);
+        else if (s.height < 472)
+            g.drawImageAt (image, std::exchange (x, x + s.width + 6), 70);
     }
 
-    // The small images side by side under the logo, on a grey sheet so their
-    // edges show.
-    juce::Image sheet (juce::Image::RGB, 940, 430, true);
-    {
-        juce::Graphics g (sheet);
-        g.fillAll (juce::Colour (0xff303030));
-        int x = 0;
-        for (const auto& e : smallImages)
-        {
-            const bool logo = e.width > 100;
-            g.drawImageAt (decode (e), logo ? 0 : x, logo ? 0 : 70);
-            x += logo ? 0 : e.width + 6;
-        }
-    }
-    writePng (sheet, screenshot ("small-images"));
+    writeScreenshot (sheet, "small-images");
 }
 
 TEST (EditorImages, MeterMarksLandOnTheirRows)
 {
-    // The range column's notch marks -23 LUFS and the arrow's tip its position.
-    EXPECT_EQ (brightestRow (decode (find ("range-background.png")), 15), 158);
-    EXPECT_EQ (brightestRow (decode (find ("range-band.png")), 15), 158);
-    EXPECT_EQ (brightestRow (decode (find ("shortterm-arrow.png")), 0), 9);
+    // The range column's notch marks -23 LUFS; the arrow's tip is its position.
+    EXPECT_EQ (brightestRow (decode ("range-background.png"), 15), 158);
+    EXPECT_EQ (brightestRow (decode ("range-band.png"), 15), 158);
+    EXPECT_EQ (brightestRow (decode ("shortterm-arrow.png"), 0), 9);
 
     const MeterScale plus9 { -41.0f, -14.0f }, plus18 { -59.0f, -5.0f };
-    const struct { const MeterScale& scale; float target; } cases[] {
-        { plus9, -23.0f }, { plus18, -23.0f }, { plus9, -24.0f }, { plus18, -24.0f },
+    const struct { const char* file; const MeterScale& scale; float target; } cases[] {
+        { "meter-ebu-9.png", plus9, -23.0f }, { "meter-ebu-18.png", plus18, -23.0f },
+        { "meter-other-9.png", plus9, -24.0f }, { "meter-other-18.png", plus18, -24.0f },
     };
 
-    for (size_t i = 0; i < std::size (cases); ++i)
+    for (const auto& c : cases)
     {
-        const auto& e = backgrounds[i];
-        const auto image = decode (e);
-        const auto target = pageRow (cases[i].scale, cases[i].target);
+        const auto image = decode (c.file);
+        const auto target = 41 + 352 - static_cast<int> (352.0f * c.scale.position (c.target));
 
         for (int column : { 40, 95 })
         {
             for (int row : { 41, 391 })
             {
-                EXPECT_EQ (image.getPixelAt (column, row), white) << e.file << " " << column << "," << row;
-                EXPECT_EQ (image.getPixelAt (column, row == 41 ? 40 : 392), black) << e.file << " " << column;
+                EXPECT_EQ (image.getPixelAt (column, row), white) << c.file << " " << column << "," << row;
+                EXPECT_EQ (image.getPixelAt (column, row == 41 ? 40 : 392), black) << c.file << " " << column;
             }
 
-            EXPECT_EQ (image.getPixelAt (column, target), blue) << e.file << " " << column << "," << target;
-            EXPECT_NE (image.getPixelAt (column, target - 1), blue) << e.file;
-            EXPECT_NE (image.getPixelAt (column, target + 1), blue) << e.file;
+            EXPECT_EQ (image.getPixelAt (column, target), blue) << c.file << " " << column << "," << target;
+            EXPECT_NE (image.getPixelAt (column, target - 1), blue) << c.file;
+            EXPECT_NE (image.getPixelAt (column, target + 1), blue) << c.file;
         }
 
-        writePng (image, screenshot (juce::String (e.file).upToFirstOccurrenceOf (".", false, false)));
+        writeScreenshot (image, juce::String (c.file).dropLastCharacters (4));
     }
-
-    EXPECT_EQ (pageRow (plus9, -23.0f), 199);
-    EXPECT_EQ (pageRow (plus18, -23.0f), 199);
 }
