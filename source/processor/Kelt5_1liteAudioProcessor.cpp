@@ -254,6 +254,25 @@ bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layou
     return containsLayout (layouts, { JucePlugin_PreferredChannelConfigurations });
 }
 
+juce::int32 Kelt5_1liteAudioProcessor::getAAXPluginIDForMainBusConfig (const juce::AudioChannelSet& mainInputLayout,
+                                                                    const juce::AudioChannelSet& mainOutputLayout,
+                                                                    bool idForAudioSuite) const
+{
+    // Each layout keeps its number, and so its id in saved sessions, whatever
+    // order the channel configurations are offered in.
+    const juce::AudioChannelSet numberedLayouts[] { juce::AudioChannelSet::create5point1(),
+                                                    juce::AudioChannelSet::create5point0(),
+                                                    juce::AudioChannelSet::stereo(),
+                                                    juce::AudioChannelSet::mono() };
+
+    if (mainInputLayout == mainOutputLayout)
+        for (juce::int32 n = 0; n < 4; ++n)
+            if (mainInputLayout == numberedLayouts[n])
+                return (idForAudioSuite ? 0x6a796161 /* 'jyaa' */ : 0x6a636161 /* 'jcaa' */) + n;
+
+    return juce::AudioProcessor::getAAXPluginIDForMainBusConfig (mainInputLayout, mainOutputLayout, idForAudioSuite);
+}
+
 //==============================================================================
 const juce::String Kelt5_1liteAudioProcessor::getInputChannelName (int channelIndex) const
 {
