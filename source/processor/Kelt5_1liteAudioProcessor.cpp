@@ -8,6 +8,28 @@ namespace
     constexpr int numParameters = 3;
     constexpr auto relaxed = std::memory_order_relaxed;
 
+    // What VST 2 hosts make room for, in bytes before the terminating zero.
+    constexpr int vst2NameBytes = 15;
+    constexpr int vst2TextBytes = 23;
+
+    /** The longest start of the text that fits in maxBytes of UTF-8, without
+        splitting a character. */
+    juce::String firstBytes (const juce::String& text, int maxBytes)
+    {
+        auto bytes = 0;
+        auto numChars = 0;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p, ++numChars)
+        {
+            bytes += static_cast<int> (juce::CharPointer_UTF8::getBytesRequiredFor (*p));
+
+            if (bytes > maxBytes)
+                break;
+        }
+
+        return text.substring (0, numChars);
+    }
+
     /** Two decimals, rounded half away from zero on the magnitude, with the
         sign kept for values that round to zero ("-0.00"). */
     juce::String formatTwoDecimals (double value)
@@ -341,8 +363,23 @@ const juce::String Kelt5_1liteAudioProcessor::getParameterName (int index)
 const juce::String Kelt5_1liteAudioProcessor::getParameterText (int index)
 {
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    return formatTwoDecimals (static_cast<double> (getParameter (index)));
+    const auto text = formatTwoDecimals (static_cast<double> (getParameter (index)));
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 23 bytes of a value text; JUCE's wrapper
+    // would pass 24.
+    return wrapperType == wrapperType_VST ? firstBytes (text, vst2TextBytes) : text;
+}
+
+juce::String Kelt5_1liteAudioProcessor::getParameterName (int index, int maximumStringLength)
+{
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    const auto name = getParameterName (index).substring (0, maximumStringLength);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 15 bytes of a parameter name; JUCE's wrapper
+    // would pass 32.
+    return wrapperType == wrapperType_VST ? firstBytes (name, vst2NameBytes) : name;
 }
 
 juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)

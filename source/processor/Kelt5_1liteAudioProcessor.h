@@ -60,8 +60,8 @@ public:
     void setParameter (int index, float newValue) override;
     const juce::String getParameterName (int index) override;
     const juce::String getParameterText (int index) override;
+    juce::String getParameterName (int index, int maximumStringLength) override;
     juce::String getParameterID (int index) override;
-    using juce::AudioProcessor::getParameterName;
     using juce::AudioProcessor::getParameterText;
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 
