@@ -134,6 +134,7 @@ TEST_P (HostedFormatTest, LoadsAsAnEffectNamedKelt)
         // bundle's description.
         const auto dsp = juce::File (KELT_LV2_BUNDLE).getChildFile ("dsp.ttl").loadFileAsString();
         EXPECT_TRUE (dsp.contains ("doap:revision \"1.0.1\""));
+        EXPECT_TRUE (dsp.contains ("foaf:mbox <mailto:contact@vesk-audio.example> ;"));
     }
 }
 
