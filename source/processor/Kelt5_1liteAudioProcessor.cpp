@@ -8,6 +8,28 @@ namespace
     constexpr int numParameters = 3;
     constexpr auto relaxed = std::memory_order_relaxed;
 
+    // What VST 2 hosts make room for, in bytes before the terminating zero.
+    constexpr int vst2NameBytes = 15;
+    constexpr int vst2TextBytes = 23;
+
+    /** The longest start of the text that fits in maxBytes of UTF-8, without
+        splitting a character. */
+    juce::String firstBytes (const juce::String& text, int maxBytes)
+    {
+        auto bytes = 0;
+        auto numChars = 0;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p, ++numChars)
+        {
+            bytes += static_cast<int> (juce::CharPointer_UTF8::getBytesRequiredFor (*p));
+
+            if (bytes > maxBytes)
+                break;
+        }
+
+        return text.substring (0, numChars);
+    }
+
     /** Two decimals, rounded half away from zero on the magnitude, with the
         sign kept for values that round to zero ("-0.00"). */
     juce::String formatTwoDecimals (double value)
@@ -254,6 +276,25 @@ bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layou
     return containsLayout (layouts, { JucePlugin_PreferredChannelConfigurations });
 }
 
+juce::int32 Kelt5_1liteAudioProcessor::getAAXPluginIDForMainBusConfig (const juce::AudioChannelSet& mainInputLayout,
+                                                                    const juce::AudioChannelSet& mainOutputLayout,
+                                                                    bool idForAudioSuite) const
+{
+    // Each layout keeps its number, and so its id in saved sessions, whatever
+    // order the channel configurations are offered in.
+    const juce::AudioChannelSet numberedLayouts[] { juce::AudioChannelSet::create5point1(),
+                                                    juce::AudioChannelSet::create5point0(),
+                                                    juce::AudioChannelSet::stereo(),
+                                                    juce::AudioChannelSet::mono() };
+
+    if (mainInputLayout == mainOutputLayout)
+        for (juce::int32 n = 0; n < 4; ++n)
+            if (mainInputLayout == numberedLayouts[n])
+                return (idForAudioSuite ? 0x6a796161 /* 'jyaa' */ : 0x6a636161 /* 'jcaa' */) + n;
+
+    return juce::AudioProcessor::getAAXPluginIDForMainBusConfig (mainInputLayout, mainOutputLayout, idForAudioSuite);
+}
+
 //==============================================================================
 const juce::String Kelt5_1liteAudioProcessor::getInputChannelName (int channelIndex) const
 {
@@ -322,8 +363,23 @@ const juce::String Kelt5_1liteAudioProcessor::getParameterName (int index)
 const juce::String Kelt5_1liteAudioProcessor::getParameterText (int index)
 {
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    return formatTwoDecimals (static_cast<double> (getParameter (index)));
+    const auto text = formatTwoDecimals (static_cast<double> (getParameter (index)));
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 23 bytes of a value text; JUCE's wrapper
+    // would pass 24.
+    return wrapperType == wrapperType_VST ? firstBytes (text, vst2TextBytes) : text;
+}
+
+juce::String Kelt5_1liteAudioProcessor::getParameterName (int index, int maximumStringLength)
+{
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    const auto name = getParameterName (index).substring (0, maximumStringLength);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 15 bytes of a parameter name; JUCE's wrapper
+    // would pass 32.
+    return wrapperType == wrapperType_VST ? firstBytes (name, vst2NameBytes) : name;
 }
 
 juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)

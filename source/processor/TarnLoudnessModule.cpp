@@ -43,8 +43,20 @@ bool TarnLoudnessModule::hasWholeWindow()
 //==============================================================================
 void TarnLoudnessModule::prepare (double sampleRate, int blockSize)
 {
-    if (sampleRate != preparedSampleRate
-        && sampleRate >= lowestMeasuredRate && sampleRate <= highestMeasuredRate)
+    if (! (sampleRate >= lowestMeasuredRate && sampleRate <= highestMeasuredRate))
+    {
+        // Filters, windows and FIFOs set up for an earlier rate would go on
+        // measuring at this one. Without FIFOs no window becomes ready, so the
+        // figures stay as they are until a measurable rate comes.
+        preparedSampleRate = 0.0;
+        momentaryWindowLength = 0;
+        shortTermWindowLength = 0;
+        momentaryFifo.reset();
+        shortTermFifo.reset();
+        momentaryWindowBuffer.reset();
+        shortTermWindowBuffer.reset();
+    }
+    else if (sampleRate != preparedSampleRate)
     {
         preparedSampleRate = sampleRate;
 

@@ -54,7 +54,9 @@ public:
     }
 
     /** Sets filters, windows, FIFOs and buffers up for a rate and block size.
-        Must not run while a block is being processed. */
+        A rate below 10 Hz or above 768 kHz leaves no FIFOs, so nothing is
+        measured until the next measurable rate. Must not run while a block
+        is being processed. */
     void prepare (double sampleRate, int blockSize);
 
     /** Zeroes the state of all twelve filters; coefficients stay. */

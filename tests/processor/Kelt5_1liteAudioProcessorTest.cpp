@@ -349,6 +349,23 @@ TEST (ProcessorBlocks, PreparingAgainKeepsTheMeasurementAndANewRateRestartsOnlyT
 
     EXPECT_EQ (rig.momentaryValues.size(), 2u * 47u);
     EXPECT_EQ (rig.readings().integratedLoudness, round1 (10.0f * std::log10 ((std::pow (10.0f, -2.3f) + std::pow (10.0f, -2.9f)) / 2.0f)));
+
+    // A rate that cannot be measured measures nothing, until a measurable one comes.
+    Paced unmeasured;
+    ASSERT_TRUE (unmeasured.play ({ { -23.0, 1000.0, 5.0 } }));
+    const auto before = unmeasured.readings();
+    unmeasured.p.prepareToPlay (5.0, 2400);
+    unmeasured.p.releaseResources();
+    unmeasured.momentaryValues.clear();
+    ASSERT_TRUE (unmeasured.play ({ { -6.0, 1000.0, 4.0 } }));
+    EXPECT_TRUE (unmeasured.momentaryValues.empty());
+    EXPECT_EQ (std::tuple (unmeasured.readings().integratedLoudness, unmeasured.readings().maxMomentaryLoudness, unmeasured.readings().measuredSamples),
+               std::tuple (before.integratedLoudness, before.maxMomentaryLoudness, before.measuredSamples + 4.0 * 48000.0));
+
+    unmeasured.p.prepareToPlay (48000.0, 2400);
+    unmeasured.p.releaseResources();
+    ASSERT_TRUE (unmeasured.play ({ { -23.0, 1000.0, 3.0 } }));
+    EXPECT_EQ (unmeasured.momentaryValues.size(), 27u);
 }
 
 TEST (ProcessorBlocks, ASteadyHostAllocatesNothingOnTheAudioThread)
