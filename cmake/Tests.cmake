@@ -40,3 +40,6 @@ target_compile_definitions(KeltTests PRIVATE KELT_SCREENSHOT_DIR="${CMAKE_BINARY
 add_test(NAME KeltImagesMatchGenerator
     COMMAND KeltImageGenerator --check "${CMAKE_SOURCE_DIR}/resources/images")
 set_tests_properties(KeltImagesMatchGenerator PROPERTIES LABELS unit TIMEOUT 120)
+
+# The editor's golden picture, which the test's update mode rewrites.
+target_compile_definitions(KeltTests PRIVATE KELT_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/editor/golden")

@@ -161,3 +161,34 @@ TEST (TarnJuceLRVU, ShowsTheBandBetweenItsEndsOnly)
         EXPECT_TRUE (showsRuns (meter, c.runs)) << "band " << c.low << " to " << c.high;
     }
 }
+
+// A picture for reviewers: the three meters on the page at -23 LUFS, where the
+// background's target mark is.
+TEST (TarnJuceMeters, LineUpWithThePageAtTheTarget)
+{
+    Kelt5_1liteAudioProcessor p;
+    p.measurementScale = 9.0f;
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditor());
+    auto* page = editor->getChildComponent (1);
+    auto* bar = dynamic_cast<TarnJuceVU*> (page->getChildComponent (0));
+    auto* arrow = dynamic_cast<TarnJuceArrowVU*> (page->getChildComponent (1));
+    auto* band = dynamic_cast<TarnJuceLRVU*> (page->getChildComponent (2));
+    ASSERT_TRUE (bar != nullptr && arrow != nullptr && band != nullptr);
+
+    const auto target = p.loudnessToMeterPosition (-23.0f);
+    bar->setLevel (target);
+    arrow->position = target;
+    band->lowPosition = p.loudnessToMeterPosition (-28.0f);
+    band->highPosition = p.loudnessToMeterPosition (-18.0f);
+
+    const auto picture = page->createComponentSnapshot ({ 0, 0, 160, 420 }, true, 1.0f);
+    const auto file = juce::File (KELT_SCREENSHOT_DIR).getChildFile ("meters-side-by-side.png");
+    file.getParentDirectory().createDirectory();
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    EXPECT_TRUE (juce::PNGImageFormat().writeImageToStream (picture, out));
+
+    // The bar's top row is the page row of the -23 mark.
+    EXPECT_EQ (picture.getPixelAt (70, 199), juce::Colour (0xff3892e3));
+    EXPECT_NE (picture.getPixelAt (70, 198), juce::Colour (0xff3892e3));
+}
