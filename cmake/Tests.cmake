@@ -43,3 +43,6 @@ if(KELT_SANITIZER STREQUAL "")
         COMMAND KeltImageGenerator --check "${CMAKE_SOURCE_DIR}/resources/images")
     set_tests_properties(KeltImagesMatchGenerator PROPERTIES LABELS unit TIMEOUT 120)
 endif()
+
+# The editor's golden picture, which the test's update mode rewrites.
+target_compile_definitions(KeltTests PRIVATE KELT_GOLDEN_DIR="${CMAKE_SOURCE_DIR}/tests/editor/golden")
