@@ -32,6 +32,7 @@ public:
     using juce::AudioProcessor::processBlock;
 
     bool isBusesLayoutSupported (const BusesLayout&) const override;
+    void processorLayoutsChanged() override;
 
     const juce::String getInputChannelName (int channelIndex) const override;
     const juce::String getOutputChannelName (int channelIndex) const override;
