@@ -49,7 +49,9 @@ target_compile_definitions(Kelt51LE
         # Debian's JUCE ignores the LV2URI option and would fall back to the
         # product name, which LV2 hosts cannot resolve.
         JucePlugin_LV2URI="${KELT_LV2_URI}"
-        JucePlugin_PreferredChannelConfigurations={6,6},{5,5},{2,2},{1,1}
+        # Stereo first: hosts that take the VST3 default layout as fixed (Ardour
+        # 7.3 keeps passing the channel count it first saw) get the common case.
+        JucePlugin_PreferredChannelConfigurations={2,2},{6,6},{5,5},{1,1}
         JUCE_WEB_BROWSER=0
         JUCE_USE_CURL=0
         JUCE_VST3_CAN_REPLACE_VST2=0
@@ -75,6 +77,15 @@ if(TARGET Kelt51LE_VST)
     target_compile_options(Kelt51LE_VST PRIVATE
         -UJucePlugin_VersionCode -DJucePlugin_VersionCode=101
         -DJUCE_VST_RETURN_HEX_VERSION_NUMBER_DIRECTLY=1)
+endif()
+
+# LV2 has no channel negotiation: JUCE fixes the ports at the first
+# configuration, so the LV2 build puts 5.1 first and a stereo or mono track
+# leaves the ports it does not use silent.
+if(TARGET Kelt51LE_LV2)
+    target_compile_options(Kelt51LE_LV2 PRIVATE
+        -UJucePlugin_PreferredChannelConfigurations
+        "-DJucePlugin_PreferredChannelConfigurations={6,6},{5,5},{2,2},{1,1}")
 endif()
 
 add_subdirectory(resources)
