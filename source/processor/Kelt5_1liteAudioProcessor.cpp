@@ -55,6 +55,7 @@ Kelt5_1liteAudioProcessor::Kelt5_1liteAudioProcessor()
 {
     lastPositionInfo.resetToDefault();
     truePeakLevels.fill (-70.0f);
+    processorLayoutsChanged();
 
     // Last, so that the thread never sees a half-built processor.
     loudnessThread.startThread();
@@ -154,25 +155,11 @@ void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, s
     const bool offline = isNonRealtime();
     loudnessModule.measuredByAudioThread.store (offline, relaxed);
 
-    if (! offline || loudnessModule.momentaryFifo == nullptr)
-    {
+    // A host may render far faster than the loudness thread reads, whether or
+    // not it says so; then the whole windows are measured here instead of
+    // being lost to a full FIFO.
+    if (! loudnessModule.pushMeasuringWholeWindows (offline, [this] { publishReadings(); }))
         loudnessModule.push (0, numSamples);
-    }
-    else
-    {
-        // An offline render may run far faster than the loudness thread, and a
-        // full FIFO would drop audio: the block goes in a window at a time and
-        // every whole window is measured here, in order, and published as the
-        // loudness thread's steps would be. The step lock keeps a step still
-        // running on that thread out of the way.
-        const auto chunk = juce::jmax (1, loudnessModule.momentaryWindowLength);
-
-        for (int start = 0; start < numSamples; start += chunk)
-        {
-            loudnessModule.push (start, juce::jmin (chunk, numSamples - start));
-            loudnessModule.measureAllWholeWindows ([this] { publishReadings(); });
-        }
-    }
 
     publishReadings();
 
@@ -269,6 +256,12 @@ void Kelt5_1liteAudioProcessor::resetMeasurement()
     loudnessModule.resetFifos();
     loudnessModule.resetFilters();
     loudnessModule.clearMeasurement();
+}
+
+void Kelt5_1liteAudioProcessor::processorLayoutsChanged()
+{
+    // The loudness weighs each channel by what the host says it is.
+    loudnessModule.setChannelLayout (getChannelLayoutOfBus (true, 0));
 }
 
 bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
