@@ -53,7 +53,9 @@ target_compile_definitions(Kelt51LE
         # Debian's JUCE ignores the LV2URI option and would fall back to the
         # product name, which LV2 hosts cannot resolve.
         JucePlugin_LV2URI="${KELT_LV2_URI}"
-        JucePlugin_PreferredChannelConfigurations={6,6},{5,5},{2,2},{1,1}
+        # Stereo first: hosts that take the VST3 default layout as fixed (Ardour
+        # 7.3 keeps passing the channel count it first saw) get the common case.
+        JucePlugin_PreferredChannelConfigurations={2,2},{6,6},{5,5},{1,1}
         JUCE_WEB_BROWSER=0
         JUCE_USE_CURL=0
         JUCE_VST3_CAN_REPLACE_VST2=0
@@ -84,10 +86,15 @@ endif()
 # JUCE writes the company e-mail into the LV2 description as the maker's
 # mailbox IRI, as it stands; an empty one resolves to the description file
 # itself, and a bare address to a file beside it.
+# LV2 has no channel negotiation: JUCE fixes the ports at the first
+# configuration, so the LV2 build puts 5.1 first and a stereo or mono track
+# leaves the ports it does not use silent.
 if(TARGET Kelt51LE_LV2)
     target_compile_options(Kelt51LE_LV2 PRIVATE
         -UJucePlugin_ManufacturerEmail
-        "-DJucePlugin_ManufacturerEmail=\"mailto:${KELT_COMPANY_EMAIL}\"")
+        "-DJucePlugin_ManufacturerEmail=\"mailto:${KELT_COMPANY_EMAIL}\""
+        -UJucePlugin_PreferredChannelConfigurations
+        "-DJucePlugin_PreferredChannelConfigurations={6,6},{5,5},{2,2},{1,1}")
 endif()
 
 add_subdirectory(resources)

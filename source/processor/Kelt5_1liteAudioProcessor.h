@@ -32,6 +32,7 @@ public:
     using juce::AudioProcessor::processBlock;
 
     bool isBusesLayoutSupported (const BusesLayout&) const override;
+    void processorLayoutsChanged() override;
 
     /** The native or AudioSuite id of a main-bus layout: 'jcaa' or 'jyaa'
         plus 0 for 5.1, 1 for 5.0, 2 for stereo and 3 for mono. */

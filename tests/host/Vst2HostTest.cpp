@@ -3,6 +3,8 @@
 #include "host/Vst2DirectHost.h"
 #include "support/TestAudio.h"
 
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -167,7 +169,33 @@ TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
     EXPECT_EQ (rect.width, 249);
     EXPECT_EQ (rect.height, 502);
 
-    const auto shown = host.openEditorInX11Window (2000);
-    EXPECT_EQ (shown.width, 249);
-    EXPECT_EQ (shown.height, 502);
+    // Audio runs throughout; every opening sets the -1 dBTP limit.
+    host.resume();
+    std::atomic<bool> playing { true };
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (6, TestAudio::maxBlockLength);
+        juce::Random random (1);
+
+        while (playing)
+        {
+            TestAudio::fillWithNoise (buffer, random);
+            host.processReplacing (buffer.getArrayOfWritePointers(), buffer.getArrayOfWritePointers(), buffer.getNumSamples());
+        }
+    });
+
+    auto& effect = host.getEffect();
+
+    for (int opening = 0; opening < 10; ++opening)
+    {
+        effect.setParameter (&effect, 2, 0.0f);
+        const auto shown = host.openEditorInX11Window (2000, [&] { return effect.getParameter (&effect, 2) == 1.0f; });
+        EXPECT_EQ (shown.width, 249);
+        EXPECT_EQ (shown.height, 502);
+        EXPECT_EQ (effect.getParameter (&effect, 2), 1.0f) << "opening " << opening;
+    }
+
+    playing = false;
+    audio.join();
+    host.suspend();
 }
