@@ -117,6 +117,17 @@ TEST (KWeightingFilter, CascadeGivesTheJuceFiltersResultsBitForBit)
     SimdDispatch::setAvx2Allowed (true);
 }
 
+TEST (KWeightingFilter, AnInactiveStageLeavesItsChannelToTheFrameworksFilter)
+{
+    std::mt19937 rng (11);
+    Pair mixed (48000);
+    mixed.cascadeRlb[3].makeInactive();
+    mixed.plainRlb[3].makeInactive();
+
+    for (int block = 0; block < 3; ++block)
+        ASSERT_TRUE (mixed.run (noise (rng, maxChannels, 100, 1.0f), block % 2 == 0));
+}
+
 //==============================================================================
 TEST (KWeightingCoefficients, The48kSetIsThePublishedPairAndOtherRatesTakeTheirOwnByTruncation)
 {

@@ -77,6 +77,21 @@ TEST (LoudnessHistogram, GatesAndPercentilesAsTheStandardsDefineThem)
         EXPECT_EQ (range, high - low);
     }
 
+    // One value per bin, so the nearest ranks show as bins: of 5 values ranks
+    // 0 and 4, of 20 ranks 2 and 19, of 100 ranks 10 and 95.
+    for (auto [numValues, lowest, highest] : std::initializer_list<std::tuple<int, float, float>> {
+             { 5, -30.0f, -29.6f }, { 20, -29.8f, -28.1f }, { 100, -29.0f, -20.5f } })
+    {
+        auto ranks = histogramOf ({});
+
+        for (int i = 0; i < numValues; ++i)
+            ranks->add (-30.0f + 0.1f * (float) i);
+
+        float low = 0.0f, high = 0.0f;
+        ranks->loudnessRange (low, high);
+        EXPECT_EQ (std::pair (low, high), std::pair (lowest, highest)) << numValues << " values";
+    }
+
     // Empty, and a bin that stops counting at 2^24, where a float stops counting whole values.
     auto h = histogramOf ({});
     float low = 1.0f, high = 1.0f;
