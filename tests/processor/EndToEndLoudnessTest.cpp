@@ -117,8 +117,8 @@ namespace
         if (channels >= 5)
         {
             ebur128_set_channel (reference, 3, channels == 6 ? EBUR128_UNUSED : EBUR128_LEFT_SURROUND);
-            ebur128_set_channel (reference, channels - 2, EBUR128_LEFT_SURROUND);
-            ebur128_set_channel (reference, channels - 1, EBUR128_RIGHT_SURROUND);
+            ebur128_set_channel (reference, (unsigned) channels - 2, EBUR128_LEFT_SURROUND);
+            ebur128_set_channel (reference, (unsigned) channels - 1, EBUR128_RIGHT_SURROUND);
         }
 
         auto tones = programme.tones;
