@@ -34,13 +34,8 @@ TEST (PlayTimeText, CountsHoursMinutesSecondsAndFramesEachFromTheSamples)
 
 TEST (PlayTimeText, CountsFramesByTheBaseRate)
 {
-    const struct { FrameRate rate; int fps; } cases[] = {
-        { Head::fps23976, 24 }, { Head::fps24, 24 }, { Head::fps25, 25 },
-        { Head::fps2997, 30 }, { Head::fps30, 30 }, { Head::fps2997drop, 30 }, { Head::fps30drop, 30 },
-        { Head::fps60, 30 }, { Head::fps60drop, 30 }, { FrameRate().withBaseRate (50), 30 },
-        { FrameRate().withBaseRate (25).withPullDown(), 25 }, { Head::fpsUnknown, 30 },
-    };
-
-    for (const auto& c : cases)
-        EXPECT_EQ (PlayTimeText::framesPerSecond (c.rate), c.fps) << c.rate.getBaseRate();
+    for (auto [rate, fps] : { std::pair<FrameRate, int> { Head::fps23976, 24 }, { Head::fps24, 24 }, { Head::fps25, 25 },
+                              { Head::fps2997drop, 30 }, { Head::fps30, 30 }, { Head::fps60, 30 },
+                              { FrameRate().withBaseRate (50), 30 }, { Head::fpsUnknown, 30 } })
+        EXPECT_EQ (PlayTimeText::framesPerSecond (rate), fps) << rate.getBaseRate();
 }

@@ -3,7 +3,10 @@
 #include "support/TestAudio.h"
 #include "host/Vst2DirectHost.h"
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -133,7 +136,28 @@ TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
     EXPECT_EQ (rect.width, 249);
     EXPECT_EQ (rect.height, 502);
 
-    const auto shown = host.openEditorInX11Window (2000);
-    EXPECT_EQ (shown.width, 249);
-    EXPECT_EQ (shown.height, 502);
+    // Opened and closed a hundred times while the audio runs.
+    host.resume();
+    std::atomic<bool> stop { false };
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> block (6, TestAudio::maxBlockLength);
+
+        for (juce::Random random (1); ! stop; std::this_thread::sleep_for (std::chrono::milliseconds (2)))
+        {
+            TestAudio::fillWithNoise (block, random);
+            host.processReplacing (block.getArrayOfWritePointers(), block.getArrayOfWritePointers(), block.getNumSamples());
+        }
+    });
+
+    for (int opening = 0; opening < 100; ++opening)
+    {
+        const auto shown = host.openEditorInX11Window (2000);
+        EXPECT_EQ (shown.width, 249);
+        EXPECT_EQ (shown.height, 502);
+    }
+
+    stop = true;
+    audio.join();
+    host.suspend();
 }
