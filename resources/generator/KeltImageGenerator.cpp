@@ -12,8 +12,10 @@
 
 #include "processor/MeterScale.h"
 
+#include <cmath>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <vector>
 
 namespace
@@ -58,13 +60,6 @@ namespace
     const char* const sansBold = "DejaVuSans-Bold.ttf";
     const char* const condensedBold = "DejaVuSansCondensed-Bold.ttf";
 
-    // A typographic minus sign reads better than a hyphen in front of numbers.
-    juce::String signedNumber (int value)
-    {
-        return value < 0 ? juce::String::charToString (0x2212) + juce::String (-value)
-                         : juce::String (value);
-    }
-
     //==============================================================================
     // Meter page backgrounds. The meters sit at page row 41 and are 352 rows
     // tall; a tick goes on the row where the processor's mapping puts its
@@ -90,12 +85,38 @@ namespace
         const char* unit;
     };
 
-    // The scales' ends have a tick of their own even where no label sits on them.
     void drawTick (Graphics& g, int row, Colour colour)
     {
         g.setColour (colour);
         g.fillRect (37, row, 16, 1);
         g.fillRect (88, row, 16, 1);
+    }
+
+    // The target runs from its label across to the range column, so the eye
+    // finds it from either meter.
+    void drawTargetTick (Graphics& g, int row)
+    {
+        g.setColour (blue);
+        g.fillRect (37, row, 20, 1);
+        g.fillRect (84, row, 25, 1);
+    }
+
+    // Digits from the font with a baseline four rows under the tick, so they
+    // sit centred on it; the minus is a pixel-exact bar on the tick's own row.
+    void drawLabel (Graphics& g, int loudness, int row, Colour colour)
+    {
+        constexpr int right = 33;
+        const auto digits = juce::String (std::abs (loudness));
+        const auto labelFont = font (sans, 12.8f);
+        g.setColour (colour);
+        g.setFont (labelFont);
+        g.drawSingleLineText (digits, right, row + 4, juce::Justification::right);
+
+        if (loudness < 0)
+        {
+            const auto digitsLeft = static_cast<float> (right) - labelFont.getStringWidthFloat (digits);
+            g.fillRect (juce::Rectangle<float> (digitsLeft - 6.0f, static_cast<float> (row), 5.0f, 1.0f));
+        }
     }
 
     void drawBackground (Graphics& g, const Background& b)
@@ -107,18 +128,20 @@ namespace
         g.drawRect (57, meterTop - 1, 27, meterHeight + 2);
         g.drawRect (109, meterTop - 1, 34, meterHeight + 2);
 
+        // The scale's ends have a tick of their own even where no label sits there.
         drawTick (g, tickRow (scale, b.high), white);
         drawTick (g, tickRow (scale, b.low), white);
-
-        g.setFont (font (sans, 11.0f));
 
         for (auto loudness : b.labels)
         {
             const auto row = tickRow (scale, static_cast<float> (loudness));
-            const auto colour = loudness == b.target ? blue : white;
-            drawTick (g, row, colour);
-            g.setColour (colour);
-            g.drawSingleLineText (signedNumber (loudness), 33, row + 4, juce::Justification::right);
+
+            if (loudness == b.target)
+                drawTargetTick (g, row);
+            else
+                drawTick (g, row, white);
+
+            drawLabel (g, loudness, row, loudness == b.target ? blue : white);
         }
 
         // Under the unit label, in case a host draws the page before the label.
@@ -130,20 +153,32 @@ namespace
     //==============================================================================
     void drawLogo (Graphics& g)
     {
-        // The mark: three rising bars, a loudness meter at a glance.
-        g.setColour (blue);
-        g.fillRoundedRectangle (6.0f, 33.0f, 8.0f, 18.0f, 2.0f);
-        g.fillRoundedRectangle (18.0f, 21.0f, 8.0f, 30.0f, 2.0f);
-        g.setColour (white);
-        g.fillRoundedRectangle (30.0f, 9.0f, 8.0f, 42.0f, 2.0f);
+        const auto nameFont = font (condensedBold, 31.0f);
+        const juce::String name ("Kelt5.1"), edition ("LE");
+        const auto nameWidth = nameFont.getStringWidthFloat (name);
+        const auto editionWidth = nameFont.getStringWidthFloat (edition);
 
-        const auto nameFont = font (condensedBold, 34.0f);
+        // The mark, three rising bars as on a loudness meter, stands on the
+        // text's baseline; the whole is centred in the image.
+        constexpr float barWidth = 8.0f, barGap = 4.0f, markGap = 9.0f, editionGap = 7.0f, baseline = 45.0f;
+        const auto markWidth = 3.0f * barWidth + 2.0f * barGap;
+        const auto total = markWidth + markGap + nameWidth + editionGap + editionWidth;
+        auto x = std::round ((194.0f - total) / 2.0f);
+
+        const float heights[] { 13.0f, 21.0f, 30.0f };
+        for (int i = 0; i < 3; ++i)
+        {
+            g.setColour (i == 2 ? white : blue);
+            g.fillRoundedRectangle (x + static_cast<float> (i) * (barWidth + barGap), baseline - heights[i],
+                                    barWidth, heights[i], 1.5f);
+        }
+
+        x += markWidth + markGap;
         g.setFont (nameFont);
         g.setColour (white);
-        g.drawSingleLineText ("Kelt5.1", 46, 46);
-        const auto nameWidth = nameFont.getStringWidth ("Kelt5.1");
+        g.drawSingleLineText (name, static_cast<int> (x), static_cast<int> (baseline));
         g.setColour (blue);
-        g.drawSingleLineText ("LE", 46 + nameWidth + 7, 46);
+        g.drawSingleLineText (edition, static_cast<int> (x + nameWidth + editionGap), static_cast<int> (baseline));
     }
 
     void drawLamp (Graphics& g, bool lit)
@@ -254,8 +289,8 @@ namespace
         const std::vector<Background> backgrounds {
             { "meter-ebu-9.png", -41.0f, -14.0f, { -14, -16, -18, -20, -23, -26, -28, -30, -35, -41 }, -23, "LUFS" },
             { "meter-ebu-18.png", -59.0f, -5.0f, { -5, -10, -16, -23, -30, -40, -50, -59 }, -23, "LUFS" },
-            // LKFS reads the same numbers as LUFS; the scale ends stay where
-            // the meters put them.
+            // LKFS counts as LUFS does, and the meters stop at -41 and -59 in
+            // every mode, so the lowest label names the scale's real bottom.
             { "meter-other-9.png", -41.0f, -14.0f, { -15, -17, -19, -21, -24, -27, -29, -31, -36, -41 }, -24, "LKFS" },
             { "meter-other-18.png", -59.0f, -5.0f, { -6, -12, -18, -24, -30, -40, -50, -59 }, -24, "LKFS" },
         };

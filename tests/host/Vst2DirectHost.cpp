@@ -212,7 +212,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::getEditorRect()
     return { rect->right - rect->left, rect->bottom - rect->top };
 }
 
-Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
+Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs, const std::function<bool()>& alsoWaitFor)
 {
     std::unique_ptr<Display, int (*) (Display*)> display (XOpenDisplay (nullptr), XCloseDisplay);
 
@@ -233,7 +233,9 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
 
-        while (size.width == 0 && std::chrono::steady_clock::now() < deadline)
+        const auto done = [&] { return size.width != 0 && (! alsoWaitFor || alsoWaitFor()); };
+
+        while (! done() && std::chrono::steady_clock::now() < deadline)
         {
             dispatch (effEditIdle);
             XSync (display.get(), False);
@@ -256,7 +258,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs)
                     XFree (children);
             }
 
-            if (size.width == 0)
+            if (! done())
                 std::this_thread::sleep_for (std::chrono::milliseconds (10));
         }
 

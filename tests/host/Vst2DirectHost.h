@@ -5,6 +5,7 @@
 #include <pluginterfaces/vst2.x/aeffectx.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,9 @@ public:
     /** Opens the editor inside a new X11 window of our own, lets the plug-in
         run its event loop through effEditIdle until its window shows inside
         ours, and returns the size of that child window (zero when none came
-        within the time limit). The editor is closed again before returning. */
-    EditorSize openEditorInX11Window (int timeoutMs);
+        within the time limit), also waiting for alsoWaitFor when given. The
+        editor is closed again before returning. */
+    EditorSize openEditorInX11Window (int timeoutMs, const std::function<bool()>& alsoWaitFor = {});
 
 private:
     static VstIntPtr hostCallback (AEffect*, int opcode, int index, VstIntPtr value, void* ptr, float opt);

@@ -4,7 +4,6 @@
 #include "host/Vst2DirectHost.h"
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -136,28 +135,33 @@ TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
     EXPECT_EQ (rect.width, 249);
     EXPECT_EQ (rect.height, 502);
 
-    // Opened and closed a hundred times while the audio runs.
+    // Audio runs throughout; every opening sets the -1 dBTP limit.
     host.resume();
-    std::atomic<bool> stop { false };
+    std::atomic<bool> playing { true };
     std::thread audio ([&]
     {
-        juce::AudioBuffer<float> block (6, TestAudio::maxBlockLength);
+        juce::AudioBuffer<float> buffer (6, TestAudio::maxBlockLength);
+        juce::Random random (1);
 
-        for (juce::Random random (1); ! stop; std::this_thread::sleep_for (std::chrono::milliseconds (2)))
+        while (playing)
         {
-            TestAudio::fillWithNoise (block, random);
-            host.processReplacing (block.getArrayOfWritePointers(), block.getArrayOfWritePointers(), block.getNumSamples());
+            TestAudio::fillWithNoise (buffer, random);
+            host.processReplacing (buffer.getArrayOfWritePointers(), buffer.getArrayOfWritePointers(), buffer.getNumSamples());
         }
     });
 
+    auto& effect = host.getEffect();
+
     for (int opening = 0; opening < 100; ++opening)
     {
-        const auto shown = host.openEditorInX11Window (2000);
+        effect.setParameter (&effect, 2, 0.0f);
+        const auto shown = host.openEditorInX11Window (2000, [&] { return effect.getParameter (&effect, 2) == 1.0f; });
         EXPECT_EQ (shown.width, 249);
         EXPECT_EQ (shown.height, 502);
+        EXPECT_EQ (effect.getParameter (&effect, 2), 1.0f) << "opening " << opening;
     }
 
-    stop = true;
+    playing = false;
     audio.join();
     host.suspend();
 }
