@@ -94,6 +94,7 @@ TEST (HostedEditor, Vst3ShowsTheIntegratedLoudnessOfWhatThePlugInHeard)
 
     std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
     ASSERT_NE (editor, nullptr);
+    editor->setTopLeftPosition (1000, 500);   // clear of the windows of tests running beside this one
     editor->addToDesktop (0);
     editor->setVisible (true);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);   // many refresh ticks
