@@ -123,6 +123,9 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
 
     for (int i = 0; i < 100; ++i)
     {
+        if (i == 50)
+            t.p.prepareToPlay (44100.0, EditorTestbed::blockSize);   // a new rate while blocks run
+
         t.openEditor();
 
         if (i % 3 == 0)
