@@ -49,12 +49,17 @@ namespace
             label.setInterceptsMouseClicks (false, false);
     }
 
-    void setUpLink (juce::HyperlinkButton& link, const juce::String& text, const juce::String& path)
+    // A page of the maker's site, on the host of the plug-in's other web identity.
+    juce::URL makersPage (const char* path)
+    {
+        return juce::URL (JucePlugin_ManufacturerWebsite).getChildURL (path);
+    }
+
+    void setUpLink (juce::HyperlinkButton& link, const juce::String& text)
     {
         link.setFont (juce::Font (14.0f), false, juce::Justification::horizontallyCentred);
         link.setColour (juce::HyperlinkButton::textColourId, juce::Colours::white);
         link.setButtonText (text);
-        link.setURL (juce::URL (JucePlugin_ManufacturerWebsite).getChildURL (path));
     }
 }
 
@@ -74,7 +79,11 @@ Kelt5_1liteAudioProcessorEditor::Kelt5_1liteAudioProcessorEditor (Kelt5_1liteAud
                       decode (KeltImages::shorttermarrow_png, KeltImages::shorttermarrow_pngSize)),
       rangeMeter (decode (KeltImages::rangebackground_png, KeltImages::rangebackground_pngSize),
                   decode (KeltImages::rangeband_png, KeltImages::rangeband_pngSize)),
-      tabBar (juce::TabbedButtonBar::TabsAtTop)
+      tabBar (juce::TabbedButtonBar::TabsAtTop),
+      // The links get their pages here: JUCE 7.0.5 assigns a URL by copying
+      // its empty post data through a null pointer, which setURL would do.
+      contactLink ({}, makersPage ("contact-us/")),
+      userGuideLink ({}, makersPage ("support/"))
 {
     logoImage = decode (KeltImages::logo_png, KeltImages::logo_pngSize);
 
@@ -302,11 +311,11 @@ Kelt5_1liteAudioProcessorEditor::Kelt5_1liteAudioProcessorEditor (Kelt5_1liteAud
     aboutLabel.setBounds (0, 276, 249, 40);
     settingsPage.addAndMakeVisible (aboutLabel);
 
-    setUpLink (contactLink, "Contact us", "contact-us/");
+    setUpLink (contactLink, "Contact us");
     contactLink.setBounds (85, 352, 80, 20);
     settingsPage.addAndMakeVisible (contactLink);
 
-    setUpLink (userGuideLink, "User Guide", "support/");
+    setUpLink (userGuideLink, "User Guide");
     userGuideLink.setBounds (85, 382, 80, 20);
     settingsPage.addAndMakeVisible (userGuideLink);
 

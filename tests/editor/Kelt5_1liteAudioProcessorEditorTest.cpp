@@ -222,7 +222,8 @@ TEST (Editor, EveryOpeningSetsTheMinusOneLimitAndTellsTheHost)
 
         runMessageLoop (100);
 
-        // The mode list's notification changes nothing.
+        // The mode list's notifications change nothing.
+        dynamic_cast<juce::ComboBox*> (editor->getChildComponent (2)->getChildComponent (1))->setSelectedId (3, juce::sendNotificationSync);
         EXPECT_EQ (host.changes, (std::vector<std::pair<int, float>> { { 2, 1.0f } })) << "opening " << opening;
         EXPECT_EQ (p.truePeakMaxLevel.load(), -1.0f);
         EXPECT_EQ (p.measurementScale.load(), 18.0f);

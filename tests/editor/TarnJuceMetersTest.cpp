@@ -72,6 +72,7 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
     // One or two lit rows of the bar would lie below its 350-row image.
     const struct { float newLevel, stored; const char* runs; } bars[] = {
         { 0.0f, 0.0f, "0-349:1@0 350-351:-" },                  { 0.5f, 0.5f, "0-175:1@0 176-349:2@0 350-351:-" },
+        { 0.3f, 0.3f, "0-246:1@0 247-349:2@0 350-351:-" },      // 105.6 rows truncate to 105
         { 1.0f / 352, 1.0f / 352, "0-349:1@0 350-351:-" },      { 2.0f / 352, 2.0f / 352, "0-349:1@0 350-351:-" },
         { 1.0f, 1.0f, "0-349:2@0 350-351:-" },                  { 1.7f, 1.0f, "0-349:2@0 350-351:-" },
         { -3.0f, 0.0f, "0-349:1@0 350-351:-" },                 { notANumber, 0.0f, "0-349:1@0 350-351:-" },
