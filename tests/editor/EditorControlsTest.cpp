@@ -90,7 +90,7 @@ TEST (EditorControls, ANewEditorShowsTheMeasurementThatRanOnAndSetsTheMinusOneLi
 {
     EditorTestbed t;
     t.play ({ -23.0f, -23.0f }, 4.0);
-    t.editor.reset();
+    t.closeEditor();
     t.play ({ -23.0f, -23.0f }, 4.0);
     t.p.setParameter (2, 6.0f / 11.0f);
 
@@ -107,7 +107,7 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
 {
     EditorTestbed t;
     t.play ({ -20.0f, -20.0f }, 0.05);   // leaves a block of the sine to play on
-    t.editor.reset();
+    t.closeEditor();
     t.p.prepareToPlay (EditorTestbed::sampleRate, EditorTestbed::blockSize);   // the loudness thread measures
     std::atomic<bool> stop { false };
 
@@ -140,7 +140,7 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
             t.tick();
         }
 
-        t.editor.reset();
+        t.closeEditor();
     }
 
     stop = true;

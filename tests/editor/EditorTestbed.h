@@ -33,7 +33,17 @@ struct EditorTestbed
         openEditor();
     }
 
+    ~EditorTestbed()    { closeEditor(); }
+
     void openEditor()   { editor.reset (static_cast<Kelt5_1liteAudioProcessorEditor*> (p.createEditorIfNeeded())); }
+
+    /** As a wrapper closes the window: the processor forgets the editor first. */
+    void closeEditor()
+    {
+        p.editorBeingDeleted (editor.get());
+        editor.reset();
+    }
+
     void tick()         { editor->timerCallback(); }
 
     /** Plays the sine at a level in dBFS peak for each channel, at 25 fps. */
