@@ -58,6 +58,7 @@ TEST (EditorControls, ClicksActOnTheProcessorAndSwitchPages)
 
     // A reset empties the display at the next tick.
     t.play ({ -10.0f, -10.0f }, 4.0);
+    ASSERT_EQ (t.at (1, 154, 75).getText(), "-10.0 LUFS");
     t.click ({ 196.0f, 411.0f });
     t.tick();
     EXPECT_EQ (t.at (1, 154, 285).getText(), "00:00:00:00");
