@@ -7,6 +7,12 @@ set(KELT_WARNING_FLAGS
     # JUCE's headers count as system headers here, so only our code is checked.
     "-isystem${KELT_JUCE_MODULES_DIR}")
 
+# The test script turns them into errors, so a warning cannot land unseen.
+option(KELT_WARNINGS_AS_ERRORS "Treat warnings in the project's own sources as errors" OFF)
+if(KELT_WARNINGS_AS_ERRORS)
+    list(APPEND KELT_WARNING_FLAGS -Werror)
+endif()
+
 function(kelt_enable_warnings)
     set_source_files_properties(${ARGN} PROPERTIES COMPILE_OPTIONS "${KELT_WARNING_FLAGS}")
 endfunction()

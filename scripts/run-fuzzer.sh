@@ -19,7 +19,7 @@ jobs=4
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DKELT_BUILD_FUZZERS=ON
+    -DKELT_BUILD_FUZZERS=ON -DKELT_WARNINGS_AS_ERRORS=ON
 cmake --build "$build" -j "$jobs" --target StateFuzzer
 
 corpus="$(mktemp -d)"

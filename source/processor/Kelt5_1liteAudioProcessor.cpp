@@ -2,11 +2,34 @@
 
 #include "editor/Kelt5_1liteAudioProcessorEditor.h"
 #include "processor/LoudnessRounding.h"
+#include "processor/SavedSettings.h"
 
 namespace
 {
     constexpr int numParameters = 3;
     constexpr auto relaxed = std::memory_order_relaxed;
+
+    // What VST 2 hosts make room for, in bytes before the terminating zero.
+    constexpr int vst2NameBytes = 15;
+    constexpr int vst2TextBytes = 23;
+
+    /** The longest start of the text that fits in maxBytes of UTF-8, without
+        splitting a character. */
+    juce::String firstBytes (const juce::String& text, int maxBytes)
+    {
+        auto bytes = 0;
+        auto numChars = 0;
+
+        for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p, ++numChars)
+        {
+            bytes += static_cast<int> (juce::CharPointer_UTF8::getBytesRequiredFor (*p));
+
+            if (bytes > maxBytes)
+                break;
+        }
+
+        return text.substring (0, numChars);
+    }
 
     /** Two decimals, rounded half away from zero on the magnitude, with the
         sign kept for values that round to zero ("-0.00"). */
@@ -33,6 +56,7 @@ Kelt5_1liteAudioProcessor::Kelt5_1liteAudioProcessor()
 {
     lastPositionInfo.resetToDefault();
     truePeakLevels.fill (-70.0f);
+    processorLayoutsChanged();
 
     // Last, so that the thread never sees a half-built processor.
     loudnessThread.startThread();
@@ -132,25 +156,11 @@ void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, s
     const bool offline = isNonRealtime();
     loudnessModule.measuredByAudioThread.store (offline, relaxed);
 
-    if (! offline || loudnessModule.momentaryFifo == nullptr)
-    {
+    // A host may render far faster than the loudness thread reads, whether or
+    // not it says so; then the whole windows are measured here instead of
+    // being lost to a full FIFO.
+    if (! loudnessModule.pushMeasuringWholeWindows (offline, [this] { publishReadings(); }))
         loudnessModule.push (0, numSamples);
-    }
-    else
-    {
-        // An offline render may run far faster than the loudness thread, and a
-        // full FIFO would drop audio: the block goes in a window at a time and
-        // every whole window is measured here, in order, and published as the
-        // loudness thread's steps would be. The step lock keeps a step still
-        // running on that thread out of the way.
-        const auto chunk = juce::jmax (1, loudnessModule.momentaryWindowLength);
-
-        for (int start = 0; start < numSamples; start += chunk)
-        {
-            loudnessModule.push (start, juce::jmin (chunk, numSamples - start));
-            loudnessModule.measureAllWholeWindows ([this] { publishReadings(); });
-        }
-    }
 
     publishReadings();
 
@@ -251,9 +261,34 @@ void Kelt5_1liteAudioProcessor::resetMeasurement()
     loudnessModule.clearMeasurement();
 }
 
+void Kelt5_1liteAudioProcessor::processorLayoutsChanged()
+{
+    // The loudness weighs each channel by what the host says it is.
+    loudnessModule.setChannelLayout (getChannelLayoutOfBus (true, 0));
+}
+
 bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {
     return containsLayout (layouts, { JucePlugin_PreferredChannelConfigurations });
+}
+
+juce::int32 Kelt5_1liteAudioProcessor::getAAXPluginIDForMainBusConfig (const juce::AudioChannelSet& mainInputLayout,
+                                                                    const juce::AudioChannelSet& mainOutputLayout,
+                                                                    bool idForAudioSuite) const
+{
+    // Each layout keeps its number, and so its id in saved sessions, whatever
+    // order the channel configurations are offered in.
+    const juce::AudioChannelSet numberedLayouts[] { juce::AudioChannelSet::create5point1(),
+                                                    juce::AudioChannelSet::create5point0(),
+                                                    juce::AudioChannelSet::stereo(),
+                                                    juce::AudioChannelSet::mono() };
+
+    if (mainInputLayout == mainOutputLayout)
+        for (juce::int32 n = 0; n < 4; ++n)
+            if (mainInputLayout == numberedLayouts[n])
+                return (idForAudioSuite ? 0x6a796161 /* 'jyaa' */ : 0x6a636161 /* 'jcaa' */) + n;
+
+    return juce::AudioProcessor::getAAXPluginIDForMainBusConfig (mainInputLayout, mainOutputLayout, idForAudioSuite);
 }
 
 //==============================================================================
@@ -324,8 +359,23 @@ const juce::String Kelt5_1liteAudioProcessor::getParameterName (int index)
 const juce::String Kelt5_1liteAudioProcessor::getParameterText (int index)
 {
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    return formatTwoDecimals (static_cast<double> (getParameter (index)));
+    const auto text = formatTwoDecimals (static_cast<double> (getParameter (index)));
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 23 bytes of a value text; JUCE's wrapper
+    // would pass 24.
+    return wrapperType == wrapperType_VST ? firstBytes (text, vst2TextBytes) : text;
+}
+
+juce::String Kelt5_1liteAudioProcessor::getParameterName (int index, int maximumStringLength)
+{
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    const auto name = getParameterName (index).substring (0, maximumStringLength);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    // VST 2 hosts take at most 15 bytes of a parameter name; JUCE's wrapper
+    // would pass 32.
+    return wrapperType == wrapperType_VST ? firstBytes (name, vst2NameBytes) : name;
 }
 
 juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)
@@ -356,221 +406,16 @@ void Kelt5_1liteAudioProcessor::setCurrentProgram (int)                     {}
 const juce::String Kelt5_1liteAudioProcessor::getProgramName (int)          { return {}; }
 void Kelt5_1liteAudioProcessor::changeProgramName (int, const juce::String&) {}
 
-//==============================================================================
-namespace
-{
-    /** The framework's binary XML block: magic, text length, text, zero byte. */
-    constexpr juce::uint32 settingsMagic = 0x21324356;
-    constexpr int settingsHeaderBytes = 8;
-    constexpr auto settingsTag = "MYPLUGINSETTINGS";
-    constexpr auto scaleAttribute = "measurementScale";
-
-    /** The text this plug-in writes is well under 100 bytes. Anything much
-        longer is not ours, and refusing it keeps the XML parser's recursion
-        (one level per nested element) and its rescans of the remaining text
-        (one per stray ampersand) small enough for any host thread. */
-    constexpr int maxSettingsTextBytes = 1024;
-
-    /** %.20g of the value widened to double, with a full stop whatever locale
-        the host has set: enough digits to read back the exact float. */
-    juce::String formatScale (float scale)
-    {
-        std::ostringstream out;
-        out.imbue (std::locale::classic());
-        out.precision (20);
-        out << static_cast<double> (scale);
-        return juce::String (juce::CharPointer_UTF8 (out.str().c_str()));
-    }
-
-    /** Strict UTF-8: no stray or missing continuation bytes, no overlong
-        forms, no surrogates, nothing beyond U+10FFFF. */
-    bool isWellFormedUtf8 (const char* begin, const char* end)
-    {
-        for (auto* p = reinterpret_cast<const juce::uint8*> (begin); p < reinterpret_cast<const juce::uint8*> (end);)
-        {
-            const auto lead = *p++;
-
-            if (lead < 0x80)
-                continue;
-
-            int numExtraBytes = 0;
-            juce::uint32 smallest = 0;
-            juce::uint32 codePoint = 0;
-
-            if ((lead & 0xe0) == 0xc0)      { numExtraBytes = 1; smallest = 0x80;    codePoint = lead & 0x1fu; }
-            else if ((lead & 0xf0) == 0xe0) { numExtraBytes = 2; smallest = 0x800;   codePoint = lead & 0x0fu; }
-            else if ((lead & 0xf8) == 0xf0) { numExtraBytes = 3; smallest = 0x10000; codePoint = lead & 0x07u; }
-            else return false;
-
-            if (reinterpret_cast<const juce::uint8*> (end) - p < numExtraBytes)
-                return false;
-
-            for (int i = 0; i < numExtraBytes; ++i, ++p)
-            {
-                if ((*p & 0xc0) != 0x80)
-                    return false;
-
-                codePoint = (codePoint << 6) | (*p & 0x3fu);
-            }
-
-            if (codePoint < smallest || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff))
-                return false;
-        }
-
-        return true;
-    }
-
-    /** Refuses the few kinds of text that JUCE 7's XML parser mishandles. No
-        block written by this plug-in is among them. */
-    bool isSafeForXmlParser (const juce::String& text)
-    {
-        // Entities declared in a document type are expanded recursively and
-        // without limit: one that refers to itself exhausts the stack.
-        if (text.contains ("<!DOCTYPE") && text.containsIgnoreCase ("<!ENTITY"))
-            return false;
-
-        // An ampersand right before a tag makes the parser take everything up
-        // to the next semicolon as markup of its own, beyond the checks below.
-        if (text.contains ("&<"))
-            return false;
-
-        // A processing instruction inside an element, followed by text, makes
-        // the parser loop forever; only a leading declaration is let through.
-        auto afterDeclaration = text.trimStart();
-
-        if (afterDeclaration.startsWith ("<?"))
-            afterDeclaration = afterDeclaration.fromFirstOccurrenceOf ("?>", false, false);
-
-        if (afterDeclaration.contains ("<?"))
-            return false;
-
-        // A hexadecimal character reference that runs into the end of the text
-        // makes the parser step over the terminator and read on.
-        const auto withoutHexDigits = text.trimCharactersAtEnd ("0123456789abcdefABCDEF");
-
-        if (text.length() - withoutHexDigits.length() <= 8
-             && (withoutHexDigits.endsWith ("&#x") || withoutHexDigits.endsWith ("&#X")))
-            return false;
-
-        return true;
-    }
-
-    std::unique_ptr<juce::XmlElement> parseSettingsText (const char* begin, const char* end)
-    {
-        const auto numBytes = static_cast<int> (end - begin);
-
-        // JUCE's strings trust UTF-8 lead bytes when they step through text and
-        // assume the shortest form of every character when they copy it, so
-        // anything else could carry them past the end of a buffer.
-        if (numBytes == 0 || numBytes > maxSettingsTextBytes || ! isWellFormedUtf8 (begin, end))
-            return {};
-
-        const juce::String text { juce::CharPointer_UTF8 (begin), juce::CharPointer_UTF8 (end) };
-
-        if (! isSafeForXmlParser (text))
-            return {};
-
-        return juce::parseXML (text);
-    }
-
-    bool equalsIgnoringAsciiCase (const juce::String& text, const char* ascii)
-    {
-        const auto upper = [] (juce::juce_wchar c)
-        {
-            return c >= 'a' && c <= 'z' ? static_cast<juce::juce_wchar> (c - 'a' + 'A') : c;
-        };
-
-        auto p = text.getCharPointer();
-
-        // Stops at the first difference, so p never runs past the end.
-        for (; *ascii != 0; ++ascii, ++p)
-            if (upper (*p) != upper (static_cast<juce::juce_wchar> (*ascii)))
-                return false;
-
-        return p.isEmpty();
-    }
-
-    /** Reads a number as juce::String::getDoubleValue does. That reader keeps
-        the exponent in an int, which ten or more significant exponent digits
-        overflow; nine nines already give infinity or zero for any mantissa
-        that fits in a settings text, so the result is the same. */
-    double readNumber (const juce::String& text)
-    {
-        auto utf8 = text.toStdString();
-
-        for (size_t i = 0; i < utf8.size(); ++i)
-        {
-            if (utf8[i] != 'e' && utf8[i] != 'E')
-                continue;
-
-            auto first = i + 1;
-
-            if (first < utf8.size() && (utf8[first] == '+' || utf8[first] == '-'))
-                ++first;
-
-            while (first < utf8.size() && utf8[first] == '0')
-                ++first;
-
-            auto last = first;
-
-            while (last < utf8.size() && utf8[last] >= '0' && utf8[last] <= '9')
-                ++last;
-
-            if (last - first > 9)
-                utf8.replace (first, last - first, "999999999");
-        }
-
-        // Read in place: a character reference beyond Unicode leaves bytes that
-        // a juce::String built from this text would misjudge the size of.
-        return juce::CharPointer_UTF8 (utf8.c_str()).getDoubleValue();
-    }
-}
-
 void Kelt5_1liteAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
-    juce::XmlElement xml (settingsTag);
-    xml.setAttribute (scaleAttribute, formatScale (measurementScale.load (relaxed)));
-
-    {
-        // Not appending: the stream writes from the start of the block and
-        // trims it to what was written when it goes.
-        juce::MemoryOutputStream out (destData, false);
-        out.writeInt (static_cast<int> (settingsMagic));
-        out.writeInt (0);
-        xml.writeTo (out, juce::XmlElement::TextFormat().singleLine().withoutHeader());
-        out.writeByte (0);
-    }
-
-    const auto textLength = juce::ByteOrder::swapIfBigEndian (static_cast<juce::uint32> (destData.getSize())
-                                                              - static_cast<juce::uint32> (settingsHeaderBytes + 1));
-    destData.copyFrom (&textLength, 4, sizeof (textLength));
+    SavedSettings::write (measurementScale.load (relaxed), destData);
 }
 
 void Kelt5_1liteAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
     // Whatever is not a readable block of ours leaves the scale as it is.
-    if (data == nullptr || sizeInBytes < settingsHeaderBytes + 1
-         || juce::ByteOrder::littleEndianInt (data) != settingsMagic)
-        return;
-
-    const auto declaredLength = static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4)));
-
-    if (declaredLength < 1)
-        return;
-
-    // A length beyond the block reads what the block holds; a zero byte ends
-    // the text early.
-    const auto* text = static_cast<const char*> (data) + settingsHeaderBytes;
-    const auto* end = std::find (text, text + std::min (sizeInBytes - settingsHeaderBytes, declaredLength), '\0');
-
-    const auto xml = parseSettingsText (text, end);
-
-    if (xml == nullptr || ! equalsIgnoringAsciiCase (xml->getTagName(), settingsTag)
-         || ! xml->hasAttribute (scaleAttribute))
-        return;
-
-    // Any number is taken as it is: hosts may hand back any scale they stored.
-    measurementScale.store (static_cast<float> (readNumber (xml->getStringAttribute (scaleAttribute))), relaxed);
+    if (const auto scale = SavedSettings::read (data, sizeInBytes))
+        measurementScale.store (*scale, relaxed);
 }
 
 //==============================================================================

@@ -32,6 +32,13 @@ public:
     using juce::AudioProcessor::processBlock;
 
     bool isBusesLayoutSupported (const BusesLayout&) const override;
+    void processorLayoutsChanged() override;
+
+    /** The native or AudioSuite id of a main-bus layout: 'jcaa' or 'jyaa'
+        plus 0 for 5.1, 1 for 5.0, 2 for stereo and 3 for mono. */
+    juce::int32 getAAXPluginIDForMainBusConfig (const juce::AudioChannelSet& mainInputLayout,
+                                                const juce::AudioChannelSet& mainOutputLayout,
+                                                bool idForAudioSuite) const override;
 
     const juce::String getInputChannelName (int channelIndex) const override;
     const juce::String getOutputChannelName (int channelIndex) const override;
@@ -54,8 +61,8 @@ public:
     void setParameter (int index, float newValue) override;
     const juce::String getParameterName (int index) override;
     const juce::String getParameterText (int index) override;
+    juce::String getParameterName (int index, int maximumStringLength) override;
     juce::String getParameterID (int index) override;
-    using juce::AudioProcessor::getParameterName;
     using juce::AudioProcessor::getParameterText;
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 

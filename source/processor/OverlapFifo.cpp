@@ -42,16 +42,30 @@ void OverlapFifo::reset()
     resetRequests.fetch_add (1, std::memory_order_acq_rel);
 }
 
-void OverlapFifo::write (const juce::AudioSampleBuffer& block)
+int OverlapFifo::getFreeSpace() const noexcept
 {
     const auto written = writePosition.load (std::memory_order_relaxed);
+    const auto read = readPosition.load (std::memory_order_acquire);
 
-    // Answer resets before copying, so that this block is the first fresh audio.
+    // One slot always stays empty.
+    return capacity - 1 - distance (read, written);
+}
+
+void OverlapFifo::answerResets() noexcept
+{
     const auto requests = resetRequests.load (std::memory_order_acquire);
 
     if (requests != answeredRequests (resetAnswer.load (std::memory_order_relaxed)))
-        resetAnswer.store (packAnswer (requests, written), std::memory_order_release);
+        resetAnswer.store (packAnswer (requests, writePosition.load (std::memory_order_relaxed)),
+                           std::memory_order_release);
+}
 
+void OverlapFifo::write (const juce::AudioSampleBuffer& block)
+{
+    // Answer resets before copying, so that this block is the first fresh audio.
+    answerResets();
+
+    const auto written = writePosition.load (std::memory_order_relaxed);
     const auto read = readPosition.load (std::memory_order_acquire);
     const auto freeSpace = written >= read ? capacity - (written - read) : read - written;
     const auto numToWrite = juce::jmin (block.getNumSamples(), freeSpace - 1);

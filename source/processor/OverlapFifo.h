@@ -41,6 +41,15 @@ public:
         what does not fit is dropped. Writer only. */
     void write (const juce::AudioSampleBuffer& block);
 
+    /** How many samples a write could take now; stale samples of a reset
+        the reader has not caught up with still count as taken. Writer only. */
+    int getFreeSpace() const noexcept;
+
+    /** Answers reset requests now rather than at the next write, so that a
+        reader that looks next can free the room the stale samples hold.
+        Writer only. */
+    void answerResets() noexcept;
+
     /** Samples ready to read; 0 while a reset waits for the writer. Reader only. */
     int getNumReady();
 

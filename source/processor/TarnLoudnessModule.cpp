@@ -14,6 +14,43 @@ namespace
     // the same window for ever; above it the FIFOs would need gigabytes.
     constexpr double lowestMeasuredRate = 10.0;
     constexpr double highestMeasuredRate = 768000.0;
+
+    constexpr float surroundWeight = 1.41f;
+
+    constexpr std::array<float, TarnLoudnessModule::maxChannels> weightsByIndex { 1.0f, 1.0f, 1.0f, 0.0f, surroundWeight, surroundWeight };
+
+    /** BS.1770: LFE takes no part; channels beside and just behind the
+        listener (60 to 120 degrees off centre, not raised) weigh 1.41; every
+        other named channel weighs 1. A channel the layout does not name (a
+        discrete layout, or beyond the layout) keeps the weight of its place
+        in the order L, R, C, LFE, Ls, Rs. */
+    float weightOf (const juce::AudioChannelSet& layout, int channel) noexcept
+    {
+        using Set = juce::AudioChannelSet;
+
+        const auto type = channel < layout.size() ? layout.getTypeOfChannel (channel) : Set::unknown;
+
+        switch (type)
+        {
+            case Set::LFE:
+            case Set::LFE2:
+                return 0.0f;
+
+            case Set::leftSurround:
+            case Set::rightSurround:
+            case Set::leftSurroundSide:
+            case Set::rightSurroundSide:
+            case Set::wideLeft:
+            case Set::wideRight:
+                return surroundWeight;
+
+            default:
+                break;
+        }
+
+        const bool named = type != Set::unknown && type < Set::discreteChannel0;
+        return named ? 1.0f : weightsByIndex[(size_t) channel];
+    }
 }
 
 TarnLoudnessModule::TarnLoudnessModule()
@@ -34,6 +71,23 @@ int TarnLoudnessModule::useTimeSlice()
     return 50;
 }
 
+void TarnLoudnessModule::setChannelLayout (const juce::AudioChannelSet& layout) noexcept
+{
+    for (int c = 0; c < maxChannels; ++c)
+        channelWeights[(size_t) c].store (weightOf (layout, c), relaxed);
+}
+
+float TarnLoudnessModule::getChannelWeight (int channel) const noexcept
+{
+    return juce::isPositiveAndBelow (channel, maxChannels) ? channelWeights[(size_t) channel].load (relaxed) : 0.0f;
+}
+
+bool TarnLoudnessModule::isCloseToOverflowing (int numSamples) const noexcept
+{
+    const auto needed = numSamples + momentaryWindowLength;
+    return momentaryFifo->getFreeSpace() < needed || shortTermFifo->getFreeSpace() < needed;
+}
+
 bool TarnLoudnessModule::hasWholeWindow()
 {
     return (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)
@@ -43,8 +97,20 @@ bool TarnLoudnessModule::hasWholeWindow()
 //==============================================================================
 void TarnLoudnessModule::prepare (double sampleRate, int blockSize)
 {
-    if (sampleRate != preparedSampleRate
-        && sampleRate >= lowestMeasuredRate && sampleRate <= highestMeasuredRate)
+    if (! (sampleRate >= lowestMeasuredRate && sampleRate <= highestMeasuredRate))
+    {
+        // Filters, windows and FIFOs set up for an earlier rate would go on
+        // measuring at this one. Without FIFOs no window becomes ready, so the
+        // figures stay as they are until a measurable rate comes.
+        preparedSampleRate = 0.0;
+        momentaryWindowLength = 0;
+        shortTermWindowLength = 0;
+        momentaryFifo.reset();
+        shortTermFifo.reset();
+        momentaryWindowBuffer.reset();
+        shortTermWindowBuffer.reset();
+    }
+    else if (sampleRate != preparedSampleRate)
     {
         preparedSampleRate = sampleRate;
 
@@ -184,7 +250,7 @@ float TarnLoudnessModule::weightedPower (const ChannelSquareSums& squareSums, in
     for (int c = 0; c < squareSums.getNumChannels(); ++c)
     {
         const auto rms = squareSums.getRMSLevel (c, length);
-        sum += rms * rms * channelWeights[(size_t) c];
+        sum += rms * rms * channelWeights[(size_t) c].load (relaxed);
     }
 
     return sum;

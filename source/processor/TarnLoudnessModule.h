@@ -21,9 +21,10 @@
 
     The step holds `stepLock` while it runs. Work that replaces or clears what
     the step uses (a new sample rate, a measurement reset) takes the same lock
-    from a non-audio thread, so it never overlaps a step. In real time the
-    audio thread never takes it; while the host renders offline the audio
-    thread runs the steps itself, under this lock.
+    from a non-audio thread, so it never overlaps a step. While the host
+    renders offline, or pushes audio so fast that a FIFO would overflow, the
+    audio thread runs the steps itself under this lock; in real time it only
+    ever tries the lock.
 */
 class TarnLoudnessModule final : public juce::TimeSliceClient
 {
@@ -39,22 +40,66 @@ public:
     /** One measurement step: at most one window from each FIFO. */
     void updateLoudness();
 
-    /** Runs steps until neither FIFO holds a whole window, calling
-        afterEachStep after each; for offline rendering, on the audio thread. */
-    template <typename Callback>
-    void measureAllWholeWindows (Callback&& afterEachStep)
-    {
-        const std::lock_guard<std::mutex> lock (stepLock);
+    /** Writes `blockBuffer` into both FIFOs while the audio thread measures
+        every whole window itself, in order, calling afterEachStep after each
+        step, as the loudness thread's steps would be run and published.
 
-        while (hasWholeWindow())
+        Offline, the host may render far faster than the loudness thread
+        reads, so this always happens and waits for a step in progress. In
+        real time it happens only once a FIFO is close to overflowing (the
+        reader has fallen far behind) and never waits: if a step holds the
+        lock, the loudness thread is catching up, and the next block tries
+        again. Returns false when it left the block to push().
+        Audio thread only. */
+    template <typename Callback>
+    bool pushMeasuringWholeWindows (bool offline, Callback&& afterEachStep)
+    {
+        if (momentaryFifo == nullptr || shortTermFifo == nullptr)
+            return false;
+
+        const auto numSamples = blockBuffer.getNumSamples();
+
+        if (! offline && ! isCloseToOverflowing (numSamples))
+            return false;
+
+        std::unique_lock<std::mutex> lock (stepLock, std::defer_lock);
+
+        if (offline)
+            lock.lock();
+        else if (! lock.try_lock())
+            return false;
+
+        const auto measureWholeWindows = [&]
         {
-            runStep();
-            afterEachStep();
+            while (hasWholeWindow())
+            {
+                runStep();
+                afterEachStep();
+            }
+        };
+
+        // Audio the reader has not taken yet goes first, and a pending FIFO
+        // reset is answered so that its stale samples free their room.
+        momentaryFifo->answerResets();
+        shortTermFifo->answerResets();
+        measureWholeWindows();
+
+        // A window at a time, so that neither FIFO can fill up.
+        const auto chunk = juce::jmax (1, momentaryWindowLength);
+
+        for (int start = 0; start < numSamples; start += chunk)
+        {
+            push (start, juce::jmin (chunk, numSamples - start));
+            measureWholeWindows();
         }
+
+        return true;
     }
 
     /** Sets filters, windows, FIFOs and buffers up for a rate and block size.
-        Must not run while a block is being processed. */
+        A rate below 10 Hz or above 768 kHz leaves no FIFOs, so nothing is
+        measured until the next measurable rate. Must not run while a block
+        is being processed. */
     void prepare (double sampleRate, int blockSize);
 
     /** Zeroes the state of all twelve filters; coefficients stay. */
@@ -78,8 +123,16 @@ public:
     int momentaryWindowLength = 0;
     int shortTermWindowLength = 0;
 
-    /** BS.1770 channel weights by channel index (L, R, C, LFE, Ls, Rs). */
-    const std::array<float, maxChannels> channelWeights { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f };
+    /** Weights each channel by its type in the layout (BS.1770: front and
+        centre 1, LFE 0, surround 1.41). Channels beyond the layout keep the
+        weights of the order L, R, C, LFE, Ls, Rs. Any thread; a step in
+        progress may finish its window with the old weights. */
+    void setChannelLayout (const juce::AudioChannelSet& layout) noexcept;
+
+    /** The weight the measurement step gives to a channel index. */
+    float getChannelWeight (int channel) const noexcept;
+
+    std::array<std::atomic<float>, maxChannels> channelWeights { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f };
 
     std::unique_ptr<OverlapFifo> momentaryFifo;
     std::unique_ptr<OverlapFifo> shortTermFifo;
@@ -118,6 +171,10 @@ public:
 private:
     void runStep();
     bool hasWholeWindow();
+
+    /** True when a FIFO has less room than the block and one momentary
+        window more: room for a step that is still running to finish. */
+    bool isCloseToOverflowing (int numSamples) const noexcept;
 
     /** Loudness of a window from its weighted channel power. */
     static float blockLoudness (float power) noexcept;

@@ -119,9 +119,9 @@ TEST_P (HostedFormatTest, LoadsAsAnEffectNamedKelt)
     EXPECT_FALSE (instance->producesMidi());
     EXPECT_TRUE (instance->hasEditor());
 
-    // Both formats start on the first configuration; LV2 ports stay there.
-    EXPECT_EQ (instance->getTotalNumInputChannels(), 6);
-    EXPECT_EQ (instance->getTotalNumOutputChannels(), 6);
+    // VST3 starts on stereo, the common track; LV2 ports are fixed at 5.1.
+    EXPECT_EQ (instance->getTotalNumInputChannels(), isVst3() ? 2 : 6);
+    EXPECT_EQ (instance->getTotalNumOutputChannels(), isVst3() ? 2 : 6);
 
     if (isVst3())
     {
@@ -137,6 +137,7 @@ TEST_P (HostedFormatTest, LoadsAsAnEffectNamedKelt)
         // bundle's description.
         const auto dsp = juce::File (KELT_LV2_BUNDLE).getChildFile ("dsp.ttl").loadFileAsString();
         EXPECT_TRUE (dsp.contains ("doap:revision \"1.0.1\""));
+        EXPECT_TRUE (dsp.contains ("foaf:mbox <mailto:contact@vesk-audio.example> ;"));
     }
 }
 

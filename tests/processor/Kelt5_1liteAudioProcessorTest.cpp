@@ -70,7 +70,7 @@ TEST (ProcessorIdentity, BuildConfigurationMatchesTheProduct)
     EXPECT_FALSE (JucePlugin_ProducesMidiOutput);
 
     const short configs[][2] = { JucePlugin_PreferredChannelConfigurations };
-    const short expected[][2] = { { 6, 6 }, { 5, 5 }, { 2, 2 }, { 1, 1 } };
+    const short expected[][2] = { { 2, 2 }, { 6, 6 }, { 5, 5 }, { 1, 1 } };
     ASSERT_EQ (std::size (configs), std::size (expected));
     for (size_t i = 0; i < std::size (expected); ++i)
     {
@@ -88,8 +88,8 @@ TEST (ProcessorIdentity, AcceptsOnlyTheFourChannelConfigurations)
     ASSERT_EQ (p.getBusCount (false), 1);
     EXPECT_TRUE (p.getBus (true, 0)->isEnabled());
     EXPECT_TRUE (p.getBus (false, 0)->isEnabled());
-    EXPECT_EQ (p.getTotalNumInputChannels(), 6);
-    EXPECT_EQ (p.getTotalNumOutputChannels(), 6);
+    EXPECT_EQ (p.getTotalNumInputChannels(), 2);
+    EXPECT_EQ (p.getTotalNumOutputChannels(), 2);
 
     for (int n : { 1, 2, 5, 6 })
         EXPECT_TRUE (p.setChannelLayoutOfBus (true, 0, juce::AudioChannelSet::canonicalChannelSet (n))

@@ -272,6 +272,46 @@ TEST (RatePreparation, ANewRateRestartsTheWindowsButNotTheMeasurement)
     EXPECT_NEAR (static_cast<double> (engine.latestIntegrated.load()), expected, 0.1);
 }
 
+TEST (RatePreparation, AnUnmeasurableRateMeasuresNothingUntilAMeasurableOne)
+{
+    Kelt5_1liteAudioProcessor p;
+    p.setPlayConfigDetails (2, 2, 48000.0, 2400);
+    p.prepareToPlay (48000.0, 2400);
+    p.releaseResources();
+    Player player (p);
+    auto& engine = p.loudnessModule;
+
+    player.playSine (-23.0f, 5.0, 48000.0);
+    const auto before = p.readings.load();
+
+    p.prepareToPlay (5.0, 2400);
+    p.releaseResources();
+    EXPECT_EQ (p.currentSampleRate.load(), 5.0);
+
+    // Four seconds' worth at 48 kHz of loud noise (peaks below the limit):
+    // no window, no new figure.
+    juce::Random random (5);
+    juce::AudioSampleBuffer loud (2, 2400);
+
+    for (int b = 0; b < 80; ++b)
+    {
+        fillNoise (loud, random, 0.2f);
+        player.play (loud);
+        engine.updateLoudness();
+        ASSERT_FALSE (engine.newMomentaryAvailable.load() || engine.newShortTermAvailable.load()) << "block " << b;
+    }
+
+    auto after = p.readings.load();
+    after.measuredSamples = before.measuredSamples;   // play time still counts
+    expectSameReadings (after, before);
+
+    p.prepareToPlay (48000.0, 2400);
+    p.releaseResources();
+    player.playSine (-23.0f, 3.0, 48000.0);
+    EXPECT_NEAR (p.readings.load().shortTermLoudness, -23.0f, 0.11f);
+    EXPECT_NEAR (p.readings.load().integratedLoudness, -23.0f, 0.11f);
+}
+
 TEST (RatePreparation, ResetFiltersLeavesSilenceSilentAndKeepsTheCoefficients)
 {
     Kelt5_1liteAudioProcessor p;

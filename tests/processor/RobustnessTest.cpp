@@ -418,14 +418,16 @@ TEST (Robustness, EmptyVaryingAndOversizedBlocksAreMeasuredWhole)
 TEST (Robustness, AnyChannelCountPassesThroughAndOnlyTheFirstSixAreMeasured)
 {
     // -30 dBFS in every channel: one channel reads -33 LUFS, and each further
-    // channel adds its weight (L, R, C 1, LFE 0, surrounds 1.41).
+    // channel adds its weight in the announced layout (mono, stereo, 5.0,
+    // 5.1: L, R, C 1, LFE 0, surrounds 1.41).
     const auto expected = [] (int channels)
     {
-        const float weights[] = { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f };
+        const float weights5point1[] = { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f };
+        const float weights5point0[] = { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f };
         float sum = 0.0f;
 
         for (int c = 0; c < juce::jmin (channels, 6); ++c)
-            sum += weights[c];
+            sum += channels == 5 ? weights5point0[c] : weights5point1[c];
 
         return -33.0f + 10.0f * std::log10 (sum);
     };
