@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <array>
 
 /** Each channel's sum of squared samples over a window, gathered while the
@@ -14,7 +16,7 @@
 class ChannelSquareSums final
 {
 public:
-    static constexpr int maxChannels = 6;
+    static constexpr int maxChannels = numChannelPositions;
 
     /** Sums for the first numChannels channels (at most six), all zero. */
     explicit ChannelSquareSums (int numChannels) noexcept;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 /** One K-weighting biquad stage: a juce::IIRFilter that can drop a state that
@@ -12,7 +14,7 @@
 class KWeightingFilter final : public juce::IIRFilter
 {
 public:
-    static constexpr int maxCascadeChannels = 6;
+    static constexpr int maxCascadeChannels = numChannelPositions;
 
     KWeightingFilter() = default;
 

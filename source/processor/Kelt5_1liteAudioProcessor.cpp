@@ -1,4 +1,5 @@
 #include "processor/Kelt5_1liteAudioProcessor.h"
+#include "processor/MeasurementConstants.h"
 
 #include "editor/Kelt5_1liteAudioProcessorEditor.h"
 #include "processor/LoudnessRounding.h"
@@ -7,7 +8,6 @@
 namespace
 {
     constexpr int numParameters = 3;
-    constexpr auto relaxed = std::memory_order_relaxed;
 
     // What VST 2 hosts make room for, in bytes before the terminating zero.
     constexpr int vst2NameBytes = 15;
@@ -55,7 +55,7 @@ Kelt5_1liteAudioProcessor::Kelt5_1liteAudioProcessor()
     : juce::AudioProcessor ({ JucePlugin_PreferredChannelConfigurations })
 {
     lastPositionInfo.resetToDefault();
-    truePeakLevels.fill (-70.0f);
+    truePeakLevels.fill (loudnessFloor);
     processorLayoutsChanged();
 
     // Last, so that the thread never sees a half-built processor.
@@ -82,8 +82,7 @@ void Kelt5_1liteAudioProcessor::prepareToPlay (double sampleRate, int estimatedS
     {
         // A host may prepare again without releasing, even while blocks run:
         // no block and no measurement step may see the buffers being replaced.
-        const ProcessingGate::ScopedClosure noBlocks (processingGate);
-        const std::lock_guard<std::mutex> noStep (loudnessModule.stepLock);
+        const ScopedMeasurementPause pause (*this);
 
         loudnessModule.prepare (sampleRate, estimatedSamplesPerBlock);
         truePeakDetector.prepare (sampleRate, estimatedSamplesPerBlock);
@@ -252,8 +251,7 @@ void Kelt5_1liteAudioProcessor::resetMeasurement()
 {
     // Neither a block nor a measurement step overlaps the reset, so nothing
     // computed from the old measurement is published after it.
-    const ProcessingGate::ScopedClosure noBlocks (processingGate);
-    const std::lock_guard<std::mutex> noStep (loudnessModule.stepLock);
+    const ScopedMeasurementPause pause (*this);
 
     readings.setInitialValues();
     loudnessModule.resetFifos();

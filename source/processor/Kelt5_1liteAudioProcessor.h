@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "processor/MeterReadings.h"
@@ -101,8 +103,8 @@ public:
     /** The engine's six latest figures as the last block copied them. */
     struct EngineFigures
     {
-        float momentary = -70.0f, shortTerm = -70.0f, integrated = -70.0f,
-              range = -70.0f, rangeLow = -70.0f, rangeHigh = -70.0f;
+        float momentary = loudnessFloor, shortTerm = loudnessFloor, integrated = loudnessFloor,
+              range = loudnessFloor, rangeLow = loudnessFloor, rangeHigh = loudnessFloor;
     };
     EngineFigures engineFigures;
 
@@ -136,6 +138,23 @@ public:
     juce::TimeSliceThread loudnessThread { "Kelt Loudness Thread" };
 
 private:
+    /** Holds off blocks (they pass through unmeasured) and measurement steps
+        for its lifetime, so that what both use can be replaced or cleared.
+        The gate closes first: a block in flight may still be running a step
+        of its own under the step lock. */
+    class ScopedMeasurementPause final
+    {
+    public:
+        explicit ScopedMeasurementPause (Kelt5_1liteAudioProcessor& p)
+            : noBlocks (p.processingGate), noStep (p.loudnessModule.stepLock) {}
+
+    private:
+        const ProcessingGate::ScopedClosure noBlocks;
+        const std::lock_guard<std::mutex> noStep;
+
+        JUCE_DECLARE_NON_COPYABLE (ScopedMeasurementPause)
+    };
+
     /** Everything a block with samples measures, given its play state. */
     void measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying);
 

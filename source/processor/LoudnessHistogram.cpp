@@ -1,4 +1,5 @@
 #include "processor/LoudnessHistogram.h"
+#include "processor/MeasurementConstants.h"
 
 #include "processor/LoudnessRounding.h"
 
@@ -33,7 +34,7 @@ void LoudnessHistogram::initialise()
 
     for (int i = 0; i < numBins; ++i)
     {
-        values[bin (i)] = round1 (static_cast<float> (i) * 0.1f - 70.0f);
+        values[bin (i)] = round1 (static_cast<float> (i) * 0.1f + loudnessFloor);
         valueToIndex[values[bin (i)]] = i;
         binEnergies[bin (i)] = std::pow (10.0, static_cast<double> (values[bin (i)] / 10.0f));
     }
@@ -92,7 +93,7 @@ float LoudnessHistogram::integratedLoudness() const
     energySum (0, energy, total);
 
     if (total == 0)
-        return -70.0f;
+        return loudnessFloor;
 
     const auto mean = 10.0f * std::log10 (energy / static_cast<float> (total));
     const auto gate = indexOf (round1 (mean + (-10.0f)));

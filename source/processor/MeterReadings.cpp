@@ -1,25 +1,21 @@
 #include "processor/MeterReadings.h"
-
-namespace
-{
-    constexpr auto relaxed = std::memory_order_relaxed;
-}
+#include "processor/MeasurementConstants.h"
 
 void MeterReadings::setInitialValues() noexcept
 {
-    momentaryLoudness.store (-70.0f, relaxed);
+    momentaryLoudness.store (loudnessFloor, relaxed);
     momentaryMeterPosition.store (0.0f, relaxed);
-    shortTermLoudness.store (-70.0f, relaxed);
-    integratedLoudness.store (-70.0f, relaxed);
-    loudnessRange.store (-70.0f, relaxed);
+    shortTermLoudness.store (loudnessFloor, relaxed);
+    integratedLoudness.store (loudnessFloor, relaxed);
+    loudnessRange.store (loudnessFloor, relaxed);
     // The range ends start below the scale; the editor's clamp shows an empty band.
-    rangeLowMeterPosition.store (-70.0f, relaxed);
-    rangeHighMeterPosition.store (-70.0f, relaxed);
+    rangeLowMeterPosition.store (loudnessFloor, relaxed);
+    rangeHighMeterPosition.store (loudnessFloor, relaxed);
     shortTermMeterPosition.store (0.0f, relaxed);
     truePeakOverload.store (0, relaxed);
     measuredSamples.store (0.0, relaxed);
-    maxMomentaryLoudness.store (-70.0f, relaxed);
-    maxShortTermLoudness.store (-70.0f, relaxed);
+    maxMomentaryLoudness.store (loudnessFloor, relaxed);
+    maxShortTermLoudness.store (loudnessFloor, relaxed);
 }
 
 MeterReadings::Values MeterReadings::load() const noexcept

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include "processor/ChannelSquareSums.h"
@@ -31,7 +33,7 @@
 class OverlapFifo final
 {
 public:
-    static constexpr int numChannels = 6;
+    static constexpr int numChannels = numChannelPositions;
 
     /** A ring of numChannels x capacity samples, holding at most capacity - 1.
         overlap is the fraction of a window that the next window shares. */

@@ -1,4 +1,5 @@
 #include "processor/TarnLoudnessModule.h"
+#include "processor/MeasurementConstants.h"
 
 #include "processor/KWeightingCoefficients.h"
 #include "processor/LoudnessRounding.h"
@@ -7,8 +8,6 @@
 
 namespace
 {
-    constexpr auto relaxed = std::memory_order_relaxed;
-
     // Rates outside this span get no loudness measurement: below it a 400 ms
     // window is too short to move on by a single sample, so a step would read
     // the same window for ever; above it the FIFOs would need gigabytes.
@@ -164,12 +163,12 @@ void TarnLoudnessModule::clearMeasurement() noexcept
     integratedHistogram.clear();
     rangeHistogram.clear();
 
-    latestMomentary.store (-70.0f, relaxed);
-    latestShortTerm.store (-70.0f, relaxed);
-    latestIntegrated.store (-70.0f, relaxed);
-    latestRange.store (-70.0f, relaxed);
-    latestRangeLow.store (-70.0f, relaxed);
-    latestRangeHigh.store (-70.0f, relaxed);
+    latestMomentary.store (loudnessFloor, relaxed);
+    latestShortTerm.store (loudnessFloor, relaxed);
+    latestIntegrated.store (loudnessFloor, relaxed);
+    latestRange.store (loudnessFloor, relaxed);
+    latestRangeLow.store (loudnessFloor, relaxed);
+    latestRangeHigh.store (loudnessFloor, relaxed);
 }
 
 //==============================================================================
@@ -234,8 +233,8 @@ float TarnLoudnessModule::blockLoudness (float power) noexcept
     auto loudness = 10.0f * std::log10 (power) + (-0.691f);
 
     // Written so that a not-a-number power stays not-a-number.
-    if (loudness < -70.0f)
-        loudness = -70.0f;
+    if (loudness < loudnessFloor)
+        loudness = loudnessFloor;
 
     if (loudness > 0.0f)
         return 0.0f;

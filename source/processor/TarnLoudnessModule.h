@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_core/juce_core.h>
 
@@ -29,7 +31,7 @@
 class TarnLoudnessModule final : public juce::TimeSliceClient
 {
 public:
-    static constexpr int maxChannels = 6;
+    static constexpr int maxChannels = numChannelPositions;
 
     TarnLoudnessModule();
     ~TarnLoudnessModule() override;
@@ -150,12 +152,12 @@ public:
     std::unique_ptr<juce::AudioSampleBuffer> momentaryWindowBuffer;
     std::unique_ptr<juce::AudioSampleBuffer> shortTermWindowBuffer;
 
-    std::atomic<float> latestMomentary { -70.0f };
-    std::atomic<float> latestShortTerm { -70.0f };
-    std::atomic<float> latestIntegrated { -70.0f };
-    std::atomic<float> latestRange { -70.0f };
-    std::atomic<float> latestRangeLow { -70.0f };
-    std::atomic<float> latestRangeHigh { -70.0f };
+    std::atomic<float> latestMomentary { loudnessFloor };
+    std::atomic<float> latestShortTerm { loudnessFloor };
+    std::atomic<float> latestIntegrated { loudnessFloor };
+    std::atomic<float> latestRange { loudnessFloor };
+    std::atomic<float> latestRangeLow { loudnessFloor };
+    std::atomic<float> latestRangeHigh { loudnessFloor };
 
     std::atomic<std::int32_t> playing { 0 };
 

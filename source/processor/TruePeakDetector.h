@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/MeasurementConstants.h"
+
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <array>
@@ -19,7 +21,7 @@
 class TruePeakDetector final
 {
 public:
-    static constexpr int numChannels = 6;
+    static constexpr int numChannels = numChannelPositions;
     static constexpr int numTaps = 12;
     static constexpr int maxPhases = 4;
 
