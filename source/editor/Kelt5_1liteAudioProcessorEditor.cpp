@@ -401,7 +401,6 @@ juce::String Kelt5_1liteAudioProcessorEditor::formatLoudnessValue (float value, 
 
 void Kelt5_1liteAudioProcessorEditor::timerCallback()
 {
-    constexpr auto relaxed = std::memory_order_relaxed;
     auto& p = getKeltProcessor();
 
     // Hiding the other pages is the tab handler's work.
@@ -507,7 +506,7 @@ void Kelt5_1liteAudioProcessorEditor::buttonClicked (juce::Button* button)
     else if (button == &scaleButton)
         p.setParameterNotifyingHost (1, scaleButton.getToggleState() ? 1.0f : 0.0f);
     else if (button == &truePeakButton)
-        p.readings.truePeakOverload.store (0, std::memory_order_relaxed);
+        p.readings.truePeakOverload.store (0, relaxed);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
