@@ -1,8 +1,12 @@
 #include "editor/Kelt5_1liteAudioProcessorEditor.h"
 
+#include "editor/PlayTimeText.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 
 #include "KeltImages.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace
 {
@@ -12,6 +16,14 @@ namespace
 
     // The true-peak limits that the limit list offers, by item id from 1.
     constexpr float truePeakLimits[] = { -1.0f, -2.0f, -3.0f, -4.0f, -6.0f, -9.0f, -10.0f, -12.0f };
+
+    /** One step of the meters' glide: a tenth of the way towards the
+        published position, held to the meter. A position that is not a
+        number leaves the meter at the bottom. */
+    float glide (float shown, float published) noexcept
+    {
+        return std::min (1.0f, std::max (0.0f, 0.1f * published + 0.9f * shown));
+    }
 
     juce::Image decode (const char* data, int size)
     {
@@ -368,14 +380,155 @@ void Kelt5_1liteAudioProcessorEditor::comboBoxChanged (juce::ComboBox* comboBox)
 }
 
 //==============================================================================
+juce::String Kelt5_1liteAudioProcessorEditor::formatLoudnessValue (float value, const juce::String& unit)
+{
+    // Not a number is no measurement either, and shows as one.
+    if (! (value > -60.0f) || ! std::isfinite (value))
+        return "-";
+
+    const auto magnitude = std::abs (static_cast<double> (value)) * 10.0 + 0.5;
+
+    // Far beyond any loudness: the framework's text rather than an overflow.
+    if (! (magnitude < 1.0e18))
+        return juce::String (static_cast<double> (value), 1) + " " + unit;
+
+    const auto tenths = static_cast<juce::int64> (magnitude);
+
+    return juce::String (value < 0.0f ? "-" : "")
+         + juce::String (tenths / 10) + "." + juce::String (tenths % 10)
+         + " " + unit;
+}
+
 void Kelt5_1liteAudioProcessorEditor::timerCallback()
 {
+    auto& p = getKeltProcessor();
+
+    // Hiding the other pages is the tab handler's work.
+    switch (tabBar.getCurrentTabIndex())
+    {
+        case 0:  meterPage.setVisible (true); break;
+        case 1:  statisticsPage.setVisible (true); break;
+        case 2:  settingsPage.setVisible (true); break;
+        default: break;
+    }
+
+    snapshot.readings = p.readings.load();
+    snapshot.positionInfo.frameRate = p.lastFrameRate.load (relaxed);
+    const auto& r = snapshot.readings;
+
+    timeLabel.setText (PlayTimeText::format (r.measuredSamples, p.currentSampleRate.load (relaxed),
+                                             snapshot.positionInfo.frameRate),
+                       juce::dontSendNotification);
+
+    momentaryMeter.setLevel (r.momentaryMeterPosition);
+
+    const auto arrow = glide (shortTermMeter.position, r.shortTermMeterPosition);
+
+    if (arrow != shortTermMeter.position)
+    {
+        shortTermMeter.position = arrow;
+        shortTermMeter.repaint();
+    }
+
+    const auto low = glide (rangeMeter.lowPosition, r.rangeLowMeterPosition);
+    const auto high = glide (rangeMeter.highPosition, r.rangeHighMeterPosition);
+
+    if (low != rangeMeter.lowPosition || high != rangeMeter.highPosition)
+    {
+        rangeMeter.lowPosition = low;
+        rangeMeter.highPosition = high;
+        rangeMeter.repaint();
+    }
+
+    rangeValueLabel.setText (formatLoudnessValue (r.loudnessRange, "LU"), juce::dontSendNotification);
+
+    const auto integrated = r.integratedLoudness;
+    const auto& limits = snapshot.integratedColourThresholds;   // -20.6, -22, -24, -28.4
+    auto integratedColour = redColour;
+
+    if (integrated <= limits[1] && integrated >= limits[2])
+        integratedColour = greenColour;
+    else if ((integrated <= limits[0] && integrated > limits[1]) || (integrated < limits[2] && integrated >= limits[3]))
+        integratedColour = juce::Colours::yellow;
+
+    integratedValueLabel.setColour (juce::Label::textColourId, integratedColour);
+    shortTermValueLabel.setColour (juce::Label::textColourId, r.shortTermLoudness < -20.0f ? greenColour : redColour);
+
+    const auto modeId = modeComboBox.getSelectedId();
+    const juce::String unit = modeId == 1 ? "LUFS" : (modeId == 2 || modeId == 3) ? "LKFS" : "";
+
+    shortTermValueLabel.setText (formatLoudnessValue (r.shortTermLoudness, unit), juce::dontSendNotification);
+    integratedValueLabel.setText (formatLoudnessValue (integrated, unit), juce::dontSendNotification);
+
+    // Enabled only while lit, so that only a lit indicator takes a click.
+    if (r.truePeakOverload == 1)
+    {
+        truePeakButton.setEnabled (true);
+        truePeakButton.setToggleState (true, juce::dontSendNotification);
+    }
+    else
+    {
+        truePeakButton.setToggleState (false, juce::dontSendNotification);
+        truePeakButton.setEnabled (false);
+    }
+
+    playStateButton.setToggleState (juce::roundToInt (p.hostPlaying.load (relaxed)) != 0, juce::dontSendNotification);
+
+    const bool scale18 = juce::roundToInt (p.measurementScale.load (relaxed)) == 18;
+    scaleButton.setToggleState (scale18, juce::dontSendNotification);
+
+    if (modeId == 1)
+        meterPage.setImage (scale18 ? backgroundEbu18 : backgroundEbu9);
+    else
+        meterPage.setImage (scale18 ? backgroundOther18 : backgroundOther9);
+
+    const juce::Font litCaption (14.0f, juce::Font::plain), unlitCaption (14.0f, juce::Font::italic);
+    scale18Label.setColour (juce::Label::textColourId, scale18 ? juce::Colours::white : juce::Colours::darkgrey);
+    scale18Label.setFont (scale18 ? litCaption : unlitCaption);
+    scale9Label.setColour (juce::Label::textColourId, scale18 ? juce::Colours::darkgrey : juce::Colours::white);
+    scale9Label.setFont (scale18 ? unlitCaption : litCaption);
+
+    programLoudnessValueLabel.setText (formatLoudnessValue (integrated, {}), juce::dontSendNotification);
+    loudnessRangeValueLabel.setText (formatLoudnessValue (r.loudnessRange, {}), juce::dontSendNotification);
+    maxShortTermValueLabel.setText (formatLoudnessValue (r.maxShortTermLoudness, {}), juce::dontSendNotification);
+    maxMomentaryValueLabel.setText (formatLoudnessValue (r.maxMomentaryLoudness, {}), juce::dontSendNotification);
+
+    updateModeTexts();
 }
 
-void Kelt5_1liteAudioProcessorEditor::buttonClicked (juce::Button*)
+void Kelt5_1liteAudioProcessorEditor::buttonClicked (juce::Button* button)
 {
+    auto& p = getKeltProcessor();
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
+    if (button == &resetButton)
+        p.resetMeasurement();
+    else if (button == &scaleButton)
+        p.setParameterNotifyingHost (1, scaleButton.getToggleState() ? 1.0f : 0.0f);
+    else if (button == &truePeakButton)
+        p.readings.truePeakOverload.store (0, relaxed);
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
-void Kelt5_1liteAudioProcessorEditor::changeListenerCallback (juce::ChangeBroadcaster*)
+void Kelt5_1liteAudioProcessorEditor::changeListenerCallback (juce::ChangeBroadcaster* source)
 {
+    if (source != &tabBar)
+        return;
+
+    const auto index = tabBar.getCurrentTabIndex();
+
+    if (index < 0 || index > 2)
+        return;
+
+    settingsPage.setVisible (index == 2);
+    meterPage.setVisible (index == 0);
+    statisticsPage.setVisible (index == 1);
+
+    static constexpr int otherTabs[3][2] = { { 2, 1 }, { 0, 2 }, { 0, 1 } };
+    tabBar.setTabBackgroundColour (index, juce::Colours::black);
+
+    for (auto other : otherTabs[index])
+        tabBar.setTabBackgroundColour (other, lightGreyColour);
+
+    repaint();
 }

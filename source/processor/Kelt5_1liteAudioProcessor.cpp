@@ -179,12 +179,14 @@ std::int32_t Kelt5_1liteAudioProcessor::updatePlayState()
     if (! havePosition)
     {
         lastPositionInfo.resetToDefault();
+        lastFrameRate.store (lastPositionInfo.frameRate.getType(), relaxed);
         return 0;
     }
 
     // A host that says it plays but repeats its position is not playing.
     const bool moved = ! (position == lastPositionInfo);
     lastPositionInfo = position;
+    lastFrameRate.store (position.frameRate.getType(), relaxed);
 
     return moved && position.isPlaying ? 1 : 0;
 }

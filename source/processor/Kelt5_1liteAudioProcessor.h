@@ -92,6 +92,11 @@ public:
         default position, which is not playing. */
     juce::AudioPlayHead::CurrentPositionInfo lastPositionInfo;
 
+    /** The frame rate of `lastPositionInfo`, for the editor: the audio thread
+        rewrites that record on every block, so it cannot be read from another
+        thread, while this one value can. */
+    std::atomic<juce::AudioPlayHead::FrameRateType> lastFrameRate { juce::AudioPlayHead::fps23976 };
+
     TarnLoudnessModule loudnessModule;
     TruePeakDetector truePeakDetector;
 

@@ -256,7 +256,7 @@ TEST_P (HostedFormatTest, EditorOpensAtItsFixedSize)
 
     auto* limit = HostedPluginLoader::getOwnParameters (*instance)[2];
 
-    for (int opening = 0; opening < 10; ++opening)
+    for (int opening = 0; opening < 100; ++opening)
     {
         // LV2 delivers the host's value with the next blocks.
         limit->setValueNotifyingHost (0.0f);

@@ -188,7 +188,7 @@ TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
 
     auto& effect = host.getEffect();
 
-    for (int opening = 0; opening < 10; ++opening)
+    for (int opening = 0; opening < 100; ++opening)
     {
         effect.setParameter (&effect, 2, 0.0f);
         const auto shown = host.openEditorInX11Window (2000, [&] { return effect.getParameter (&effect, 2) == 1.0f; });
