@@ -156,7 +156,7 @@ TEST (EditorRefresh, ShowsAProgrammeAtTheTargetLoudnessAsAUserSeesIt)
 
         if (levels.size() == 2)
         {
-            EXPECT_TRUE (writePng (picture.getClippedImage ({ 50, 30, 100, 420 }), "meters-at-the-target.png"));
+            EXPECT_TRUE (writePng (picture.getClippedImage ({ 0, 30, 160, 420 }), "meters-at-the-target.png"));
 
             for (auto [tab, name] : { std::pair { 1, "statistics-page.png" }, { 2, "settings-page.png" }, { 0, "meter-page.png" } })
             {
