@@ -26,7 +26,8 @@ TEST (EditorControls, ClicksActOnTheProcessorAndSwitchPages)
         EXPECT_EQ (t.p.measurementScale.load(), scale);
     }
 
-    for (int id : { 8, 5 })   // "-12", then "-6"
+    // "-12", then "-6", then no choice at all, which must send nothing.
+    for (int id : { 8, 5, 0 })
         t.at<juce::ComboBox> (2, 15, 85).setSelectedId (id, juce::sendNotificationSync);
 
     EXPECT_EQ (host.changes, (std::vector<std::pair<int, float>> { { 1, 1.0f }, { 1, 0.0f }, { 2, 0.0f }, { 2, 6.0f / 11.0f } }));
