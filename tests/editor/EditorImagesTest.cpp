@@ -1,41 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include "editor/EditorTestbed.h"
 
 #include "KeltImages.h"
 #include "processor/MeterScale.h"
 
-#include <iterator>
-#include <utility>
+#include <map>
+#include <string>
 
 namespace
 {
-    const struct { const char* file; int width, height; } sizes[] {
-        { "meter-ebu-9.png", 249, 472 }, { "meter-ebu-18.png", 249, 472 }, { "meter-other-9.png", 249, 472 },
-        { "meter-other-18.png", 249, 472 }, { "logo.png", 194, 60 }, { "truepeak-on.png", 20, 20 },
-        { "truepeak-off.png", 20, 20 }, { "play-normal.png", 86, 24 }, { "play-normal-on.png", 86, 24 },
-        { "play-disabled.png", 84, 24 }, { "play-disabled-on.png", 84, 24 }, { "reset-normal.png", 86, 25 },
-        { "reset-down.png", 86, 25 }, { "scale-normal.png", 40, 17 }, { "scale-down.png", 40, 17 },
-        { "scale-normal-on.png", 40, 17 }, { "scale-down-on.png", 40, 17 }, { "momentary-background.png", 25, 350 },
-        { "momentary-lit.png", 25, 350 }, { "shortterm-strip.png", 16, 352 }, { "shortterm-arrow.png", 16, 19 },
-        { "range-background.png", 16, 352 }, { "range-band.png", 16, 352 },
+    const std::map<std::string, juce::Rectangle<int>> sizes {
+        { "meter-ebu-9.png", { 249, 472 } }, { "meter-ebu-18.png", { 249, 472 } }, { "meter-other-9.png", { 249, 472 } },
+        { "meter-other-18.png", { 249, 472 } }, { "logo.png", { 194, 60 } }, { "truepeak-on.png", { 20, 20 } },
+        { "truepeak-off.png", { 20, 20 } }, { "play-normal.png", { 86, 24 } }, { "play-normal-on.png", { 86, 24 } },
+        { "play-disabled.png", { 84, 24 } }, { "play-disabled-on.png", { 84, 24 } }, { "reset-normal.png", { 86, 25 } },
+        { "reset-down.png", { 86, 25 } }, { "scale-normal.png", { 40, 17 } }, { "scale-down.png", { 40, 17 } },
+        { "scale-normal-on.png", { 40, 17 } }, { "scale-down-on.png", { 40, 17 } }, { "momentary-background.png", { 25, 350 } },
+        { "momentary-lit.png", { 25, 350 } }, { "shortterm-strip.png", { 16, 352 } }, { "shortterm-arrow.png", { 16, 19 } },
+        { "range-background.png", { 16, 352 } }, { "range-band.png", { 16, 352 } },
     };
 
     const juce::Colour white { 0xffffffff }, blue { 0xff3892e3 }, black { 0xff000000 };
-
-    juce::Image decode (const juce::String& file)
-    {
-        for (int i = 0; i < KeltImages::namedResourceListSize; ++i)
-        {
-            if (file == KeltImages::originalFilenames[i])
-            {
-                int size = 0;
-                const auto* data = KeltImages::getNamedResource (KeltImages::namedResourceList[i], size);
-                return juce::ImageCache::getFromMemory (data, size);
-            }
-        }
-        return {};
-    }
 
     int brightestRow (const juce::Image& image, int column)
     {
@@ -45,56 +31,35 @@ namespace
                 best = y;
         return best;
     }
-
-    void writeScreenshot (const juce::Image& image, const juce::String& name)
-    {
-        const juce::File folder (KELT_SCREENSHOT_DIR);
-        folder.createDirectory();
-        const auto file = folder.getChildFile (name + ".png");
-        file.deleteFile();
-        juce::FileOutputStream out (file);
-        EXPECT_TRUE (out.openedOk() && juce::PNGImageFormat().writeImageToStream (image, out)) << file.getFullPathName();
-    }
 }
 
-TEST (EditorImages, EveryImageDecodesOpaqueAtItsSize)
+TEST (EditorImages, EveryImageDecodesOpaqueAtItsSizeAndTheMarksLandOnTheirRows)
 {
-    ASSERT_EQ (KeltImages::namedResourceListSize, static_cast<int> (std::size (sizes)));
+    std::map<std::string, juce::Image> images;
 
-    // The small images side by side under the logo, on grey so their edges show.
-    juce::Image sheet (juce::Image::RGB, 940, 430, true);
-    juce::Graphics g (sheet);
-    g.fillAll (juce::Colour (0xff303030));
-    int x = 0;
-
-    for (const auto& s : sizes)
+    for (int i = 0; i < KeltImages::namedResourceListSize; ++i)
     {
-        const auto image = decode (s.file);
-        ASSERT_TRUE (image.isValid()) << s.file;
-        EXPECT_EQ (image.getBounds(), juce::Rectangle<int> (s.width, s.height)) << s.file;
-        EXPECT_TRUE (image.hasAlphaChannel()) << s.file;
+        int size = 0;
+        const auto* data = KeltImages::getNamedResource (KeltImages::namedResourceList[i], size);
+        const auto& image = images[KeltImages::originalFilenames[i]] = juce::ImageCache::getFromMemory (data, size);
+        SCOPED_TRACE (KeltImages::originalFilenames[i]);
+        ASSERT_EQ (sizes.count (KeltImages::originalFilenames[i]), 1u);
+        EXPECT_EQ (image.getBounds(), sizes.at (KeltImages::originalFilenames[i]));
+        EXPECT_TRUE (image.hasAlphaChannel());
 
         bool opaque = true;
         for (int y = 0; y < image.getHeight(); ++y)
-            for (int px = 0; px < image.getWidth(); ++px)
-                opaque = opaque && image.getPixelAt (px, y).getAlpha() == 255;
-        EXPECT_TRUE (opaque) << s.file;
-
-        if (s.width == 194)
-            g.drawImageAt (image, 0, 0);
-        else if (s.height < 472)
-            g.drawImageAt (image, std::exchange (x, x + s.width + 6), 70);
+            for (int x = 0; x < image.getWidth(); ++x)
+                opaque = opaque && image.getPixelAt (x, y).getAlpha() == 255;
+        EXPECT_TRUE (opaque);
     }
 
-    writeScreenshot (sheet, "small-images");
-}
+    ASSERT_EQ (images.size(), sizes.size());
 
-TEST (EditorImages, MeterMarksLandOnTheirRows)
-{
     // The range column's notch marks -23 LUFS; the arrow's tip is its position.
-    EXPECT_EQ (brightestRow (decode ("range-background.png"), 15), 158);
-    EXPECT_EQ (brightestRow (decode ("range-band.png"), 15), 158);
-    EXPECT_EQ (brightestRow (decode ("shortterm-arrow.png"), 0), 9);
+    EXPECT_EQ (brightestRow (images.at ("range-background.png"), 15), 158);
+    EXPECT_EQ (brightestRow (images.at ("range-band.png"), 15), 158);
+    EXPECT_EQ (brightestRow (images.at ("shortterm-arrow.png"), 0), 9);
 
     const MeterScale plus9 { -41.0f, -14.0f }, plus18 { -59.0f, -5.0f };
     const struct { const char* file; const MeterScale& scale; float target; } cases[] {
@@ -104,7 +69,7 @@ TEST (EditorImages, MeterMarksLandOnTheirRows)
 
     for (const auto& c : cases)
     {
-        const auto image = decode (c.file);
+        const auto image = images.at (c.file);
         const auto target = 41 + 352 - static_cast<int> (352.0f * c.scale.position (c.target));
 
         for (int column : { 40, 95 })
@@ -120,6 +85,6 @@ TEST (EditorImages, MeterMarksLandOnTheirRows)
             EXPECT_NE (image.getPixelAt (column, target + 1), blue) << c.file;
         }
 
-        writeScreenshot (image, juce::String (c.file).dropLastCharacters (4));
+        EXPECT_TRUE (writePng (image, c.file));
     }
 }

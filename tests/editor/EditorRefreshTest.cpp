@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "editor/EditorTestbed.h"
-#include "editor/TarnJuceArrowVU.h"
-#include "editor/TarnJuceLRVU.h"
 
 #include <KeltImages.h>
 
 #include <limits>
+#include <map>
 
 namespace
 {
@@ -27,42 +26,32 @@ namespace
 
         return firstOnly ? (float) first : 0.5f * (float) (first + last);
     }
-
-    void writeScreenshot (juce::Component& editor, const char* name)
-    {
-        const auto file = juce::File (KELT_SCREENSHOT_DIR).getChildFile (juce::String (name) + ".png");
-        file.getParentDirectory().createDirectory();
-        file.deleteFile();
-        juce::FileOutputStream out (file);
-        juce::PNGImageFormat().writeImageToStream (editor.createComponentSnapshot (editor.getLocalBounds()), out);
-    }
 }
 
 TEST (EditorRefresh, FormatsLoudnessValuesWithOneDecimalAndTheUnit)
 {
     const struct { float value; const char* unit; const char* text; } cases[] = {
-        { -23.0f, "LUFS", "-23.0 LUFS" }, { -60.0f, "LUFS", "-" }, { -59.9f, "LKFS", "-59.9 LKFS" },
-        { 7.0f, "LU", "7.0 LU" }, { 0.0f, "LU", "0.0 LU" }, { -23.0f, "", "-23.0 " }, { -70.0f, "LUFS", "-" },
-        { notANumber, "LUFS", "-" }, { std::numeric_limits<float>::infinity(), "LU", "-" },
-        { -23.25f, "LUFS", "-23.3 LUFS" }, { -0.04f, "LU", "-0.0 LU" },
+        { -23.0f, "LUFS", "-23.0 LUFS" }, { -60.0f, "LUFS", "-" }, { -59.9f, "LKFS", "-59.9 LKFS" }, { 7.0f, "LU", "7.0 LU" },
+        { notANumber, "LUFS", "-" }, { std::numeric_limits<float>::infinity(), "LU", "-" }, { -23.25f, "LUFS", "-23.3 LUFS" },
+        { -0.04f, "LU", "-0.0 LU" },
     };
 
     for (const auto& c : cases)
         EXPECT_EQ (Kelt5_1liteAudioProcessorEditor::formatLoudnessValue (c.value, c.unit), c.text) << c.value;
 }
 
-TEST (EditorRefresh, ShowsEachReadingInItsColourAndEachScaleAndModeInItsArtwork)
+TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInItsArtwork)
 {
     EditorTestbed t;
     auto& integrated = t.at (1, 154, 75);
     auto& shortTerm = t.at (1, 154, 135);
     auto& peak = t.at<juce::Button> (1, 210, 37);
 
-    const struct { float loudness; juce::Colour integrated, shortTerm; } colours[] = {
-        { -22.0f, green, green }, { -23.0f, green, green }, { -24.0f, green, green }, { -21.9f, yellow, green },
-        { -20.6f, yellow, green }, { -24.1f, yellow, green }, { -28.4f, yellow, green }, { -20.5f, red, green },
-        { -28.5f, red, green }, { -70.0f, red, green }, { notANumber, red, red }, { -20.1f, red, green },
-        { -20.0f, red, red },
+    // The edges of the green and yellow bands, either side: integrated and short-term colour.
+    const std::map<char, juce::Colour> colour { { 'g', green }, { 'y', yellow }, { 'r', red } };
+    const struct { float loudness; const char* colours; } colours[] = {
+        { -22.0f, "gg" }, { -24.0f, "gg" }, { -21.9f, "yg" }, { -24.1f, "yg" }, { -28.4f, "yg" }, { -20.6f, "yg" },
+        { -20.5f, "rg" }, { -28.5f, "rg" }, { notANumber, "rr" }, { -20.1f, "rg" }, { -20.0f, "rr" },
     };
 
     for (const auto& c : colours)
@@ -70,8 +59,8 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndEachScaleAndModeInItsArtwork)
         t.p.readings.integratedLoudness.store (c.loudness);
         t.p.readings.shortTermLoudness.store (c.loudness);
         t.tick();
-        EXPECT_EQ (EditorTestbed::textColour (integrated), c.integrated) << c.loudness;
-        EXPECT_EQ (EditorTestbed::textColour (shortTerm), c.shortTerm) << c.loudness;
+        EXPECT_EQ (EditorTestbed::textColour (integrated), colour.at (c.colours[0])) << c.loudness;
+        EXPECT_EQ (EditorTestbed::textColour (shortTerm), colour.at (c.colours[1])) << c.loudness;
     }
 
     for (auto [latch, lit] : { std::pair { 1, true }, { 0, false }, { 2, false } })
@@ -111,11 +100,8 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndEachScaleAndModeInItsArtwork)
         EXPECT_TRUE (plus18.getFont().isItalic() != c.on18 && plus9.getFont().isItalic() == c.on18);
         EXPECT_EQ (integrated.getText(), juce::String ("-23.0 ") + c.unit);
     }
-}
 
-TEST (EditorRefresh, TheArrowGlidesAndTheRangeBandClosesAtOnce)
-{
-    EditorTestbed t;
+    // The arrow glides toward the reading; the range band follows at once.
     auto& arrow = t.at<TarnJuceArrowVU> (1, 126, 41);
     auto& band = t.at<TarnJuceLRVU> (1, 110, 41);
     t.p.readings.shortTermMeterPosition.store (1.0f);
@@ -140,6 +126,7 @@ TEST (EditorRefresh, TheArrowGlidesAndTheRangeBandClosesAtOnce)
     EXPECT_FLOAT_EQ (arrow.position, 0.9f * 0.99999976f);
 }
 
+// Also the pictures for reviewers: each page, and the three meters at the target.
 TEST (EditorRefresh, ShowsAProgrammeAtTheTargetLoudnessAsAUserSeesIt)
 {
     const std::vector<float> programmes[] = { { -23.0f, -23.0f }, { -28.0f, -28.0f, -24.0f, -100.0f, -30.0f, -30.0f } };
@@ -155,25 +142,27 @@ TEST (EditorRefresh, ShowsAProgrammeAtTheTargetLoudnessAsAUserSeesIt)
         EXPECT_EQ (t.at (1, 154, 285).getText(), "00:00:08:05");   // 205 frames of 25 fps
 
         // The bar's top and the arrow's tip on the background's -23 mark.
-        const auto picture = t.editor->createComponentSnapshot (t.editor->getLocalBounds());
+        const auto picture = t.snapshot();
         const auto mark = blueRow (picture, 96);
         EXPECT_NEAR (mark, 30.0f + 41.0f + 158.0f, 1.0f);
         EXPECT_NEAR (blueRow (picture, 70, true), mark, 1.0f);
         EXPECT_NEAR (blueRow (picture, 130), mark, 1.0f);
 
-        t.tabs().setCurrentTabIndex (1);
-        t.tabs().dispatchPendingMessages();
+        t.showTab (1);
         t.tick();
 
         for (int row = 0; row < 4; ++row)
             EXPECT_EQ (t.statistic (row).getText(), row == 1 ? "0.0 " : "-23.0 ");
 
         if (levels.size() == 2)
-            for (auto [tab, name] : { std::pair { 1, "statistics-page" }, { 2, "settings-page" }, { 0, "meter-page" } })
+        {
+            EXPECT_TRUE (writePng (picture.getClippedImage ({ 0, 30, 160, 420 }), "meters-at-the-target.png"));
+
+            for (auto [tab, name] : { std::pair { 1, "statistics-page.png" }, { 2, "settings-page.png" }, { 0, "meter-page.png" } })
             {
-                t.tabs().setCurrentTabIndex (tab);
-                t.tabs().dispatchPendingMessages();
-                writeScreenshot (*t.editor, name);
+                t.showTab (tab);
+                EXPECT_TRUE (writePng (t.snapshot(), name));
             }
+        }
     }
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace juce
@@ -14,6 +15,24 @@ namespace juce
     // How the framework's plug-in wrappers run what is queued for the
     // message thread when a host drives the events.
     bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
+
+/** The host's record of the parameter changes that the plug-in reports. */
+struct ParameterLog final : public juce::AudioProcessorListener
+{
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override { changes.push_back ({ index, value }); }
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+    std::vector<std::pair<int, float>> changes;
+};
+
+/** Writes a picture for reviewers into the build's screenshot folder, or to a full path. */
+inline bool writePng (const juce::Image& image, const juce::String& name)
+{
+    const auto file = juce::File (KELT_SCREENSHOT_DIR).getChildFile (name);
+    file.getParentDirectory().createDirectory();
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    return out.openedOk() && juce::PNGImageFormat().writeImageToStream (image, out);
 }
 
 /** A processor with an open editor and a host that plays a steady 1 kHz sine
@@ -104,6 +123,15 @@ struct EditorTestbed
     static void runPendingMessages()
     {
         while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+    }
+
+    juce::Image snapshot()   { return editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f); }
+
+    /** Shows a page by its tab, as a click on the tab does. */
+    void showTab (int index)
+    {
+        tabs().setCurrentTabIndex (index);
+        tabs().dispatchPendingMessages();
     }
 
     TestPlayHead playHead;   // outlives the processor that holds it

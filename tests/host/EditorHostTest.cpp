@@ -2,11 +2,11 @@
 
 #include "host/HostedPluginLoader.h"
 #include "support/TestPlayHead.h"
+#include "support/ToneProgramme.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <cmath>
 
 namespace
 {
@@ -79,16 +79,11 @@ TEST (HostedEditor, Vst3ShowsTheIntegratedLoudnessOfWhatThePlugInHeard)
     instance->setPlayHead (&playHead);
     juce::AudioBuffer<float> block (instance->getTotalNumInputChannels(), blockSize);
     juce::MidiBuffer midi;
+    ToneProgramme tone ({ { -23.0, 1000.0, 5.0 } }, sampleRate);
 
-    for (int b = 0; b < 100; ++b)
+    for (juce::int64 position = 0; tone.fill (block) == blockSize; position += blockSize)
     {
-        block.clear();
-
-        for (int i = 0; i < blockSize; ++i)
-            for (int c = 0; c < 2; ++c)
-                block.setSample (c, i, std::pow (10.0f, -23.0f / 20.0f) * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
-
-        playHead.set (true, b * blockSize, sampleRate);
+        playHead.set (true, position, sampleRate);
         instance->processBlock (block, midi);
     }
 
