@@ -10,7 +10,7 @@ packages=(
     libxrandr-dev libxrender-dev libgl-dev libgtk-3-dev libwebkit2gtk-4.0-dev
     libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev
     libgtest-dev googletest libbenchmark-dev libebur128-dev
-    clang libclang-rt-dev
+    clang libclang-rt-dev clang-format
     xvfb xauth fonts-dejavu-core
 )
 

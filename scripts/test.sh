@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is needed, builds, runs every test in
-# the normal build, fuzzes the saved-settings reader for a minute, then runs
-# the in-process tests under ThreadSanitizer and under AddressSanitizer with
-# UndefinedBehaviorSanitizer.
+# The whole test suite: installs what is needed, checks the formatting,
+# builds with warnings as errors, runs every test in the normal build, fuzzes
+# the saved-settings reader for a minute, then runs the in-process tests under
+# ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 
 bash scripts/install-deps.sh
+
+echo "== Formatting =="
+bash scripts/check-format.sh
 
 run_headless() {
     if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a -s "-screen 0 1280x1024x24" "$@"; fi
