@@ -28,12 +28,16 @@ double RatioSummary::nsPerFrame (const std::string& function, const std::string&
 
 void RatioSummary::printSummary (const char* kernels) const
 {
-    struct Configuration { const char* args; const char* name; };
+    struct Configuration
+    {
+        const char* args;
+        const char* name;
+    };
 
-    const Configuration configurations[] = { { "48000/6",  "5.1, 48 kHz" },
-                                             { "96000/6",  "5.1, 96 kHz" },
+    const Configuration configurations[] = { { "48000/6", "5.1, 48 kHz" },
+                                             { "96000/6", "5.1, 96 kHz" },
                                              { "192000/6", "5.1, 192 kHz" },
-                                             { "44100/2",  "stereo, 44.1 kHz" } };
+                                             { "44100/2", "stereo, 44.1 kHz" } };
 
     std::printf ("\nTime per frame in ns (%s kernels); ratios to libebur128 with M, S, I, LRA and true peak\n", kernels);
     std::printf ("%-18s %8s %9s %8s %10s %9s %11s %11s\n",

@@ -11,7 +11,7 @@
 inline void measureFiveTimes (benchmark::internal::Benchmark* b)
 {
     b->Repetitions (5)
-     ->ReportAggregatesOnly (true)
-     ->MinTime (0.3)
-     ->ComputeStatistics ("min", [] (const std::vector<double>& v) { return *std::min_element (v.begin(), v.end()); });
+        ->ReportAggregatesOnly (true)
+        ->MinTime (0.3)
+        ->ComputeStatistics ("min", [] (const std::vector<double>& v) { return *std::min_element (v.begin(), v.end()); });
 }

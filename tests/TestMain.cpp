@@ -9,7 +9,7 @@
 int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
-    const DesktopAtoms desktopAtoms;   // before any window exists
+    const DesktopAtoms desktopAtoms; // before any window exists
     juce::ScopedJuceInitialiser_GUI juceInitialiser;
     return RUN_ALL_TESTS();
 }

@@ -182,10 +182,19 @@ Kelt5_1liteAudioProcessorEditor::Kelt5_1liteAudioProcessorEditor (Kelt5_1liteAud
     resetButton.addListener (this);
     meterPage.addAndMakeVisible (resetButton);
 
-    const struct { juce::Label& label; const char* text; const juce::Font& font; int y; } valueRows[] = {
-        { integratedValueLabel, "", plain15, 75 },   { integratedCaption, "Integrated", plain14, 92 },
-        { shortTermValueLabel, "", plain15, 135 },   { shortTermCaption, "Short Term", plain14, 152 },
-        { rangeValueLabel, "", plain15, 195 },       { rangeCaption, "Range", plain14, 212 },
+    const struct
+    {
+        juce::Label& label;
+        const char* text;
+        const juce::Font& font;
+        int y;
+    } valueRows[] = {
+        { integratedValueLabel, "", plain15, 75 },
+        { integratedCaption, "Integrated", plain14, 92 },
+        { shortTermValueLabel, "", plain15, 135 },
+        { shortTermCaption, "Short Term", plain14, 152 },
+        { rangeValueLabel, "", plain15, 195 },
+        { rangeCaption, "Range", plain14, 212 },
     };
 
     for (const auto& row : valueRows)
@@ -274,8 +283,16 @@ Kelt5_1liteAudioProcessorEditor::Kelt5_1liteAudioProcessorEditor (Kelt5_1liteAud
     // width of its text.
     statisticsPage.setBounds (0, 30, 249, 472);
 
-    const struct { juce::Label& caption; const char* captionText; int captionWidth;
-                   juce::Label& value; juce::Label& unit; const char* unitText; int y; } statisticsRows[] = {
+    const struct
+    {
+        juce::Label& caption;
+        const char* captionText;
+        int captionWidth;
+        juce::Label& value;
+        juce::Label& unit;
+        const char* unitText;
+        int y;
+    } statisticsRows[] = {
         { programLoudnessCaption, "Program Loudness:", 150, programLoudnessValueLabel, programLoudnessUnitLabel, "LUFS", 15 },
         { loudnessRangeCaption, "Loudness Range:", 130, loudnessRangeValueLabel, loudnessRangeUnitLabel, "LU", 45 },
         { maxShortTermCaption, "Max. S.T. Loudness:", 220, maxShortTermValueLabel, maxShortTermUnitLabel, "LUFS", 75 },
@@ -345,7 +362,11 @@ void Kelt5_1liteAudioProcessorEditor::buttonStateChanged (juce::Button*)
 
 void Kelt5_1liteAudioProcessorEditor::updateModeTexts()
 {
-    const struct { const char* mode; const char* unit; } modes[] = {
+    const struct
+    {
+        const char* mode;
+        const char* unit;
+    } modes[] = {
         { "EBU", "LUFS" }, { "ATSC", "LKFS" }, { "ARIB", "LKFS" }
     };
 
@@ -406,9 +427,9 @@ void Kelt5_1liteAudioProcessorEditor::timerCallback()
     // Hiding the other pages is the tab handler's work.
     switch (tabBar.getCurrentTabIndex())
     {
-        case 0:  meterPage.setVisible (true); break;
-        case 1:  statisticsPage.setVisible (true); break;
-        case 2:  settingsPage.setVisible (true); break;
+        case 0: meterPage.setVisible (true); break;
+        case 1: statisticsPage.setVisible (true); break;
+        case 2: settingsPage.setVisible (true); break;
         default: break;
     }
 
@@ -443,7 +464,7 @@ void Kelt5_1liteAudioProcessorEditor::timerCallback()
     rangeValueLabel.setText (formatLoudnessValue (r.loudnessRange, "LU"), juce::dontSendNotification);
 
     const auto integrated = r.integratedLoudness;
-    const auto& limits = snapshot.integratedColourThresholds;   // -20.6, -22, -24, -28.4
+    const auto& limits = snapshot.integratedColourThresholds; // -20.6, -22, -24, -28.4
     auto integratedColour = redColour;
 
     if (integrated <= limits[1] && integrated >= limits[2])
@@ -455,7 +476,8 @@ void Kelt5_1liteAudioProcessorEditor::timerCallback()
     shortTermValueLabel.setColour (juce::Label::textColourId, r.shortTermLoudness < -20.0f ? greenColour : redColour);
 
     const auto modeId = modeComboBox.getSelectedId();
-    const juce::String unit = modeId == 1 ? "LUFS" : (modeId == 2 || modeId == 3) ? "LKFS" : "";
+    const juce::String unit = modeId == 1 ? "LUFS" : (modeId == 2 || modeId == 3) ? "LKFS"
+                                                                                  : "";
 
     shortTermValueLabel.setText (formatLoudnessValue (r.shortTermLoudness, unit), juce::dontSendNotification);
     integratedValueLabel.setText (formatLoudnessValue (integrated, unit), juce::dontSendNotification);

@@ -50,13 +50,13 @@ private:
     juce::Component settingsPage, statisticsPage;
 
     juce::Image logoImage, playDisabledImage, playDisabledOnImage, playNormalImage, playNormalOnImage,
-                resetNormalImage, resetDownImage, backgroundEbu18, backgroundEbu9, backgroundOther18,
-                backgroundOther9, truePeakOnImage, truePeakOffImage, scaleNormalOnImage, scaleNormalImage,
-                scaleDownOnImage, scaleDownImage;
+        resetNormalImage, resetDownImage, backgroundEbu18, backgroundEbu9, backgroundOther18,
+        backgroundOther9, truePeakOnImage, truePeakOffImage, scaleNormalOnImage, scaleNormalImage,
+        scaleDownOnImage, scaleDownImage;
 
     juce::DrawableImage playDisabledDrawable, playDisabledOnDrawable, playNormalDrawable, playNormalOnDrawable,
-                        resetNormalDrawable, resetDownDrawable, truePeakOnDrawable, truePeakOffDrawable,
-                        scaleNormalOnDrawable, scaleNormalDrawable, scaleDownOnDrawable, scaleDownDrawable;
+        resetNormalDrawable, resetDownDrawable, truePeakOnDrawable, truePeakOffDrawable,
+        scaleNormalOnDrawable, scaleNormalDrawable, scaleDownOnDrawable, scaleDownDrawable;
 
     juce::DrawableButton playStateButton, resetButton, truePeakButton, scaleButton;
 
@@ -67,7 +67,7 @@ private:
     TarnJuceLRVU rangeMeter;
 
     juce::Label integratedValueLabel, shortTermValueLabel, rangeValueLabel, integratedCaption, shortTermCaption,
-                rangeCaption, peakCaption, timeLabel, modeLabel, meterUnitLabel;
+        rangeCaption, peakCaption, timeLabel, modeLabel, meterUnitLabel;
 
     DisplaySnapshot snapshot;
 
@@ -79,8 +79,8 @@ private:
     juce::ComboBox truePeakLimitComboBox;
 
     juce::Label programLoudnessCaption, programLoudnessValueLabel, programLoudnessUnitLabel, loudnessRangeValueLabel,
-                loudnessRangeUnitLabel, loudnessRangeCaption, maxShortTermCaption, maxShortTermValueLabel,
-                maxShortTermUnitLabel, maxMomentaryCaption, maxMomentaryValueLabel, maxMomentaryUnitLabel;
+        loudnessRangeUnitLabel, loudnessRangeCaption, maxShortTermCaption, maxShortTermValueLabel,
+        maxShortTermUnitLabel, maxMomentaryCaption, maxMomentaryValueLabel, maxMomentaryUnitLabel;
 
     juce::Image settingsLogoImage;
     juce::ImageComponent settingsLogo;

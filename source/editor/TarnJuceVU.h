@@ -12,7 +12,7 @@ public:
 
     /** Clamps the level to 0..1 and repaints only when it changed. */
     void setLevel (float newLevel);
-    float getLevel() const noexcept     { return level; }
+    float getLevel() const noexcept { return level; }
 
     void paint (juce::Graphics&) override;
 

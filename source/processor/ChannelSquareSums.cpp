@@ -8,7 +8,7 @@
 #include <cstring>
 
 #if KELT_HAVE_AVX2_KERNELS
- #include <immintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace
@@ -50,17 +50,17 @@ namespace
     {
         switch (numChannels)
         {
-            case 1:  copyAndAddPlain<1> (source, destination, start, end, sums); break;
-            case 2:  copyAndAddPlain<2> (source, destination, start, end, sums); break;
-            case 3:  copyAndAddPlain<3> (source, destination, start, end, sums); break;
-            case 4:  copyAndAddPlain<4> (source, destination, start, end, sums); break;
-            case 5:  copyAndAddPlain<5> (source, destination, start, end, sums); break;
-            case 6:  copyAndAddPlain<6> (source, destination, start, end, sums); break;
+            case 1: copyAndAddPlain<1> (source, destination, start, end, sums); break;
+            case 2: copyAndAddPlain<2> (source, destination, start, end, sums); break;
+            case 3: copyAndAddPlain<3> (source, destination, start, end, sums); break;
+            case 4: copyAndAddPlain<4> (source, destination, start, end, sums); break;
+            case 5: copyAndAddPlain<5> (source, destination, start, end, sums); break;
+            case 6: copyAndAddPlain<6> (source, destination, start, end, sums); break;
             default: break;
         }
     }
 
-   #if KELT_HAVE_AVX2_KERNELS
+#if KELT_HAVE_AVX2_KERNELS
 
     /** Eight squares of a channel, its samples copied on the way; a channel
         beyond the summed ones reads as silence. */
@@ -123,8 +123,8 @@ namespace
 
         KELT_TARGET_AVX2 void add (__m256 a0, __m256 a1) noexcept
         {
-            const auto t0 = _mm256_unpacklo_ps (a0, a1);   // samples 0, 1 | 4, 5
-            const auto t1 = _mm256_unpackhi_ps (a0, a1);   // samples 2, 3 | 6, 7
+            const auto t0 = _mm256_unpacklo_ps (a0, a1); // samples 0, 1 | 4, 5
+            const auto t1 = _mm256_unpackhi_ps (a0, a1); // samples 2, 3 | 6, 7
 
             addTwo (_mm256_castps256_ps128 (t0));
             addTwo (_mm256_castps256_ps128 (t1));
@@ -194,21 +194,21 @@ namespace
 
         switch (numChannels)
         {
-            case 1:  copyAndAddAvx2<1> (source, destination, numSamples, sums); return true;
-            case 2:  copyAndAddAvx2<2> (source, destination, numSamples, sums); return true;
-            case 3:  copyAndAddAvx2<3> (source, destination, numSamples, sums); return true;
-            case 4:  copyAndAddAvx2<4> (source, destination, numSamples, sums); return true;
-            case 5:  copyAndAddAvx2<5> (source, destination, numSamples, sums); return true;
-            case 6:  copyAndAddAvx2<6> (source, destination, numSamples, sums); return true;
+            case 1: copyAndAddAvx2<1> (source, destination, numSamples, sums); return true;
+            case 2: copyAndAddAvx2<2> (source, destination, numSamples, sums); return true;
+            case 3: copyAndAddAvx2<3> (source, destination, numSamples, sums); return true;
+            case 4: copyAndAddAvx2<4> (source, destination, numSamples, sums); return true;
+            case 5: copyAndAddAvx2<5> (source, destination, numSamples, sums); return true;
+            case 6: copyAndAddAvx2<6> (source, destination, numSamples, sums); return true;
             default: return false;
         }
     }
-   #else
+#else
     bool tryCopyAndAddAvx2 (const float* const*, float* const*, int, int, Sums&) noexcept
     {
         return false;
     }
-   #endif
+#endif
 }
 
 ChannelSquareSums::ChannelSquareSums (int numChannels) noexcept

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-#if defined (__GNUC__)
- #define KELT_ALWAYS_INLINE inline __attribute__ ((always_inline))
+#if defined(__GNUC__)
+#define KELT_ALWAYS_INLINE inline __attribute__ ((always_inline))
 #else
- #define KELT_ALWAYS_INLINE inline
+#define KELT_ALWAYS_INLINE inline
 #endif
 
 namespace
@@ -16,7 +16,17 @@ namespace
     constexpr int maxLanes = 8;
 
     /** Coefficients c0 to c4 and state s1, s2 of one stage, lane by lane. */
-    enum Field { c0, c1, c2, c3, c4, s1, s2, numFields };
+    enum Field
+    {
+        c0,
+        c1,
+        c2,
+        c3,
+        c4,
+        s1,
+        s2,
+        numFields
+    };
 
     struct CascadeLanes
     {
@@ -24,7 +34,7 @@ namespace
         float rlb[numFields][maxLanes];
     };
 
-   #if defined (__GNUC__)
+#if defined(__GNUC__)
     // GCC/Clang vector extensions: plain IEEE single-precision arithmetic per
     // lane, the same as scalar code. Four lanes fill one register on every
     // target; eight fill one AVX register.
@@ -144,12 +154,12 @@ namespace
     {
         switch (numChannels)
         {
-            case 1:  cascade<Vector, 1> (state, input, output, numSamples); break;
-            case 2:  cascade<Vector, 2> (state, input, output, numSamples); break;
-            case 3:  cascade<Vector, 3> (state, input, output, numSamples); break;
-            case 4:  cascade<Vector, 4> (state, input, output, numSamples); break;
-            case 5:  cascade<Vector, 5> (state, input, output, numSamples); break;
-            case 6:  cascade<Vector, 6> (state, input, output, numSamples); break;
+            case 1: cascade<Vector, 1> (state, input, output, numSamples); break;
+            case 2: cascade<Vector, 2> (state, input, output, numSamples); break;
+            case 3: cascade<Vector, 3> (state, input, output, numSamples); break;
+            case 4: cascade<Vector, 4> (state, input, output, numSamples); break;
+            case 5: cascade<Vector, 5> (state, input, output, numSamples); break;
+            case 6: cascade<Vector, 6> (state, input, output, numSamples); break;
             default: break;
         }
     }
@@ -160,15 +170,15 @@ namespace
         cascade<Quad> (state, input, output, numChannels, numSamples);
     }
 
-   #if KELT_HAVE_AVX2_KERNELS
+#if KELT_HAVE_AVX2_KERNELS
     KELT_TARGET_AVX2
     void runCascadeAvx2 (CascadeLanes& state, const float* const* input, float* const* output,
                          int numChannels, int numSamples) noexcept
     {
         cascade<Octet> (state, input, output, numChannels, numSamples);
     }
-   #endif
-   #else
+#endif
+#else
     void runCascadePortable (CascadeLanes& state, const float* const* input, float* const* output,
                              int numChannels, int numSamples) noexcept
     {
@@ -191,18 +201,18 @@ namespace
             }
         }
     }
-   #endif
+#endif
 
     void runCascade (CascadeLanes& state, const float* const* input, float* const* output,
                      int numChannels, int numSamples) noexcept
     {
-       #if KELT_HAVE_AVX2_KERNELS && defined (__GNUC__)
+#if KELT_HAVE_AVX2_KERNELS && defined(__GNUC__)
         if (SimdDispatch::useAvx2())
         {
             runCascadeAvx2 (state, input, output, numChannels, numSamples);
             return;
         }
-       #endif
+#endif
 
         runCascadePortable (state, input, output, numChannels, numSamples);
     }

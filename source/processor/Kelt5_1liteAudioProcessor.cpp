@@ -37,7 +37,7 @@ namespace
     {
         const auto magnitude = std::abs (value) * 100.0 + 0.5;
 
-        if (! (magnitude < 9.0e18))   // not finite, or too large for an integer
+        if (! (magnitude < 9.0e18)) // not finite, or too large for an integer
             return juce::String (value, 2);
 
         const auto hundredths = static_cast<juce::int64> (magnitude);
@@ -195,12 +195,12 @@ void Kelt5_1liteAudioProcessor::publishReadings()
 {
     auto& engine = loudnessModule;
 
-    engineFigures.momentary  = engine.latestMomentary.load (relaxed);
-    engineFigures.shortTerm  = engine.latestShortTerm.load (relaxed);
+    engineFigures.momentary = engine.latestMomentary.load (relaxed);
+    engineFigures.shortTerm = engine.latestShortTerm.load (relaxed);
     engineFigures.integrated = engine.latestIntegrated.load (relaxed);
-    engineFigures.range      = engine.latestRange.load (relaxed);
-    engineFigures.rangeLow   = engine.latestRangeLow.load (relaxed);
-    engineFigures.rangeHigh  = engine.latestRangeHigh.load (relaxed);
+    engineFigures.range = engine.latestRange.load (relaxed);
+    engineFigures.rangeLow = engine.latestRangeLow.load (relaxed);
+    engineFigures.rangeHigh = engine.latestRangeHigh.load (relaxed);
 
     const auto& f = engineFigures;
 
@@ -271,8 +271,8 @@ bool Kelt5_1liteAudioProcessor::isBusesLayoutSupported (const BusesLayout& layou
 }
 
 juce::int32 Kelt5_1liteAudioProcessor::getAAXPluginIDForMainBusConfig (const juce::AudioChannelSet& mainInputLayout,
-                                                                    const juce::AudioChannelSet& mainOutputLayout,
-                                                                    bool idForAudioSuite) const
+                                                                       const juce::AudioChannelSet& mainOutputLayout,
+                                                                       bool idForAudioSuite) const
 {
     // Each layout keeps its number, and so its id in saved sessions, whatever
     // order the channel configurations are offered in.
@@ -300,12 +300,12 @@ const juce::String Kelt5_1liteAudioProcessor::getOutputChannelName (int channelI
     return juce::String (channelIndex + 1);
 }
 
-bool Kelt5_1liteAudioProcessor::isInputChannelStereoPair (int) const   { return true; }
-bool Kelt5_1liteAudioProcessor::isOutputChannelStereoPair (int) const  { return true; }
-bool Kelt5_1liteAudioProcessor::silenceInProducesSilenceOut() const    { return true; }
-double Kelt5_1liteAudioProcessor::getTailLengthSeconds() const         { return 0.0; }
-bool Kelt5_1liteAudioProcessor::acceptsMidi() const                    { return false; }
-bool Kelt5_1liteAudioProcessor::producesMidi() const                   { return false; }
+bool Kelt5_1liteAudioProcessor::isInputChannelStereoPair (int) const { return true; }
+bool Kelt5_1liteAudioProcessor::isOutputChannelStereoPair (int) const { return true; }
+bool Kelt5_1liteAudioProcessor::silenceInProducesSilenceOut() const { return true; }
+double Kelt5_1liteAudioProcessor::getTailLengthSeconds() const { return 0.0; }
+bool Kelt5_1liteAudioProcessor::acceptsMidi() const { return false; }
+bool Kelt5_1liteAudioProcessor::producesMidi() const { return false; }
 
 juce::AudioProcessorEditor* Kelt5_1liteAudioProcessor::createEditor()
 {
@@ -324,9 +324,9 @@ float Kelt5_1liteAudioProcessor::getParameter (int index)
 {
     switch (index)
     {
-        case 0:  return hostPlaying.load (relaxed);
-        case 1:  return (measurementScale.load (relaxed) + -9.0f) / 9.0f;
-        case 2:  return (truePeakMaxLevel.load (relaxed) + 12.0f) / 11.0f;
+        case 0: return hostPlaying.load (relaxed);
+        case 1: return (measurementScale.load (relaxed) + -9.0f) / 9.0f;
+        case 2: return (truePeakMaxLevel.load (relaxed) + 12.0f) / 11.0f;
         default: return 0.0f;
     }
 }
@@ -336,9 +336,9 @@ void Kelt5_1liteAudioProcessor::setParameter (int index, float newValue)
     // Host values are stored as given: no clamping, no rounding of the scale.
     switch (index)
     {
-        case 0:  hostPlaying.store (newValue, relaxed); break;
-        case 1:  measurementScale.store (newValue * 9.0f + 9.0f, relaxed); break;
-        case 2:  truePeakMaxLevel.store (newValue * 11.0f + -12.0f, relaxed); break;
+        case 0: hostPlaying.store (newValue, relaxed); break;
+        case 1: measurementScale.store (newValue * 9.0f + 9.0f, relaxed); break;
+        case 2: truePeakMaxLevel.store (newValue * 11.0f + -12.0f, relaxed); break;
         default: break;
     }
 }
@@ -347,9 +347,9 @@ const juce::String Kelt5_1liteAudioProcessor::getParameterName (int index)
 {
     switch (index)
     {
-        case 0:  return "Host Playstate";
-        case 1:  return "Measurement Scale";
-        case 2:  return "TruePeak Max Level";
+        case 0: return "Host Playstate";
+        case 1: return "Measurement Scale";
+        case 2: return "TruePeak Max Level";
         default: return {};
     }
 }
@@ -385,9 +385,9 @@ juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)
     {
         switch (index)
         {
-            case 0:  return "hostPlaying";
-            case 1:  return "measurementScale";
-            case 2:  return "truePeakMaxLevel";
+            case 0: return "hostPlaying";
+            case 1: return "measurementScale";
+            case 2: return "truePeakMaxLevel";
             default: break;
         }
     }
@@ -398,10 +398,10 @@ juce::String Kelt5_1liteAudioProcessor::getParameterID (int index)
 }
 
 //==============================================================================
-int Kelt5_1liteAudioProcessor::getNumPrograms()                             { return 0; }
-int Kelt5_1liteAudioProcessor::getCurrentProgram()                          { return 0; }
-void Kelt5_1liteAudioProcessor::setCurrentProgram (int)                     {}
-const juce::String Kelt5_1liteAudioProcessor::getProgramName (int)          { return {}; }
+int Kelt5_1liteAudioProcessor::getNumPrograms() { return 0; }
+int Kelt5_1liteAudioProcessor::getCurrentProgram() { return 0; }
+void Kelt5_1liteAudioProcessor::setCurrentProgram (int) {}
+const juce::String Kelt5_1liteAudioProcessor::getProgramName (int) { return {}; }
 void Kelt5_1liteAudioProcessor::changeProgramName (int, const juce::String&) {}
 
 void Kelt5_1liteAudioProcessor::getStateInformation (juce::MemoryBlock& destData)

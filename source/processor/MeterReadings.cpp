@@ -20,10 +20,10 @@ void MeterReadings::setInitialValues() noexcept
 
 MeterReadings::Values MeterReadings::load() const noexcept
 {
-    return { momentaryLoudness.load (relaxed),      momentaryMeterPosition.load (relaxed),
-             shortTermLoudness.load (relaxed),      integratedLoudness.load (relaxed),
-             loudnessRange.load (relaxed),          rangeLowMeterPosition.load (relaxed),
+    return { momentaryLoudness.load (relaxed), momentaryMeterPosition.load (relaxed),
+             shortTermLoudness.load (relaxed), integratedLoudness.load (relaxed),
+             loudnessRange.load (relaxed), rangeLowMeterPosition.load (relaxed),
              rangeHighMeterPosition.load (relaxed), shortTermMeterPosition.load (relaxed),
-             truePeakOverload.load (relaxed),       measuredSamples.load (relaxed),
-             maxMomentaryLoudness.load (relaxed),   maxShortTermLoudness.load (relaxed) };
+             truePeakOverload.load (relaxed), measuredSamples.load (relaxed),
+             maxMomentaryLoudness.load (relaxed), maxShortTermLoudness.load (relaxed) };
 }

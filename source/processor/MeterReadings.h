@@ -14,7 +14,7 @@ struct MeterReadings final
     struct Values
     {
         float momentaryLoudness, momentaryMeterPosition, shortTermLoudness, integratedLoudness,
-              loudnessRange, rangeLowMeterPosition, rangeHighMeterPosition, shortTermMeterPosition;
+            loudnessRange, rangeLowMeterPosition, rangeHighMeterPosition, shortTermMeterPosition;
         std::int32_t truePeakOverload;
         double measuredSamples;
         float maxMomentaryLoudness, maxShortTermLoudness;

@@ -175,8 +175,7 @@ bool OverlapFifo::readWindow (juce::AudioSampleBuffer& destination, int count, C
     const float* from[numChannels] {};
     float* to[numChannels] {};
 
-    const auto copy = [&] (int ringStart, int destinationStart, int length)
-    {
+    const auto copy = [&] (int ringStart, int destinationStart, int length) {
         for (int c = 0; c < copied; ++c)
         {
             from[c] = ring[c] + ringStart;

@@ -78,7 +78,12 @@ private:
     /** Ring distance from one position forward to another. */
     int distance (int from, int to) const noexcept;
 
-    enum class ResetState { none, pending, applied };
+    enum class ResetState
+    {
+        none,
+        pending,
+        applied
+    };
 
     /** Applies a reset the writer has answered, and gives the positions and
         the request count seen. */
@@ -100,7 +105,7 @@ private:
     // its write position at that moment in the low half, so the reader always
     // sees a matching pair.
     std::atomic<std::uint64_t> resetAnswer { 0 };
-    std::uint32_t resetsApplied = 0;   // reader only
+    std::uint32_t resetsApplied = 0; // reader only
 
     static_assert (std::atomic<std::uint64_t>::is_always_lock_free,
                    "the writer must not take a lock to answer a reset");

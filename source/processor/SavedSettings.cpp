@@ -47,10 +47,26 @@ namespace
             juce::uint32 smallest = 0;
             juce::uint32 codePoint = 0;
 
-            if ((lead & 0xe0) == 0xc0)      { numExtraBytes = 1; smallest = 0x80;    codePoint = lead & 0x1fu; }
-            else if ((lead & 0xf0) == 0xe0) { numExtraBytes = 2; smallest = 0x800;   codePoint = lead & 0x0fu; }
-            else if ((lead & 0xf8) == 0xf0) { numExtraBytes = 3; smallest = 0x10000; codePoint = lead & 0x07u; }
-            else return false;
+            if ((lead & 0xe0) == 0xc0)
+            {
+                numExtraBytes = 1;
+                smallest = 0x80;
+                codePoint = lead & 0x1fu;
+            }
+            else if ((lead & 0xf0) == 0xe0)
+            {
+                numExtraBytes = 2;
+                smallest = 0x800;
+                codePoint = lead & 0x0fu;
+            }
+            else if ((lead & 0xf8) == 0xf0)
+            {
+                numExtraBytes = 3;
+                smallest = 0x10000;
+                codePoint = lead & 0x07u;
+            }
+            else
+                return false;
 
             if (reinterpret_cast<const juce::uint8*> (end) - p < numExtraBytes)
                 return false;
@@ -99,7 +115,7 @@ namespace
         const auto withoutHexDigits = text.trimCharactersAtEnd ("0123456789abcdefABCDEF");
 
         if (text.length() - withoutHexDigits.length() <= 8
-             && (withoutHexDigits.endsWith ("&#x") || withoutHexDigits.endsWith ("&#X")))
+            && (withoutHexDigits.endsWith ("&#x") || withoutHexDigits.endsWith ("&#X")))
             return false;
 
         return true;
@@ -125,8 +141,7 @@ namespace
 
     bool equalsIgnoringAsciiCase (const juce::String& text, const char* ascii)
     {
-        const auto upper = [] (juce::juce_wchar c)
-        {
+        const auto upper = [] (juce::juce_wchar c) {
             return c >= 'a' && c <= 'z' ? static_cast<juce::juce_wchar> (c - 'a' + 'A') : c;
         };
 
@@ -199,7 +214,7 @@ void SavedSettings::write (float measurementScale, juce::MemoryBlock& destinatio
 std::optional<float> SavedSettings::read (const void* data, int sizeInBytes)
 {
     if (data == nullptr || sizeInBytes < settingsHeaderBytes + 1
-         || juce::ByteOrder::littleEndianInt (data) != settingsMagic)
+        || juce::ByteOrder::littleEndianInt (data) != settingsMagic)
         return {};
 
     const auto declaredLength = static_cast<juce::int32> (juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4)));
@@ -215,7 +230,7 @@ std::optional<float> SavedSettings::read (const void* data, int sizeInBytes)
     const auto xml = parseSettingsText (text, end);
 
     if (xml == nullptr || ! equalsIgnoringAsciiCase (xml->getTagName(), settingsTag)
-         || ! xml->hasAttribute (scaleAttribute))
+        || ! xml->hasAttribute (scaleAttribute))
         return {};
 
     return static_cast<float> (readNumber (xml->getStringAttribute (scaleAttribute)));

@@ -6,12 +6,12 @@ namespace
 {
     bool processorHasAvx2() noexcept
     {
-       #if KELT_HAVE_AVX2_KERNELS
+#if KELT_HAVE_AVX2_KERNELS
         __builtin_cpu_init();
         return __builtin_cpu_supports ("avx2") != 0;
-       #else
+#else
         return false;
-       #endif
+#endif
     }
 
     std::atomic<bool> avx2Allowed { true };

@@ -7,12 +7,12 @@
     KELT_HAVE_AVX2_KERNELS is 1; their results are bit for bit those of the
     portable kernels, only faster.
 */
-#if (defined (__GNUC__) || defined (__clang__)) && defined (__x86_64__)
- #define KELT_HAVE_AVX2_KERNELS 1
- #define KELT_TARGET_AVX2 __attribute__ ((target ("avx2")))
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#define KELT_HAVE_AVX2_KERNELS 1
+#define KELT_TARGET_AVX2 __attribute__ ((target ("avx2")))
 #else
- #define KELT_HAVE_AVX2_KERNELS 0
- #define KELT_TARGET_AVX2
+#define KELT_HAVE_AVX2_KERNELS 0
+#define KELT_TARGET_AVX2
 #endif
 
 class SimdDispatch final

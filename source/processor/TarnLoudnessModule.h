@@ -71,8 +71,7 @@ public:
         else if (! lock.try_lock())
             return false;
 
-        const auto measureWholeWindows = [&]
-        {
+        const auto measureWholeWindows = [&] {
             while (hasWholeWindow())
             {
                 runStep();

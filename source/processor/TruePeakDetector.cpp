@@ -10,20 +10,19 @@ namespace
 {
     // ITU-R BS.1770-4 Annex 2: the four phases of the 48-tap interpolation
     // filter, tap k applying to the sample k steps back.
-    constexpr double filterPhases[TruePeakDetector::maxPhases][TruePeakDetector::numTaps] =
-    {
-        {  0.0017089843750,  0.0109863281250, -0.0196533203125,  0.0332031250000,
-          -0.0594482421875,  0.1373291015625,  0.9721679687500, -0.1022949218750,
-           0.0476074218750, -0.0266113281250,  0.0148925781250, -0.0083007812500 },
-        { -0.0291748046875,  0.0292968750000, -0.0517578125000,  0.0891113281250,
-          -0.1665039062500,  0.4650878906250,  0.7797851562500, -0.2003173828125,
-           0.1015625000000, -0.0582275390625,  0.0330810546875, -0.0189208984375 },
-        { -0.0189208984375,  0.0330810546875, -0.0582275390625,  0.1015625000000,
-          -0.2003173828125,  0.7797851562500,  0.4650878906250, -0.1665039062500,
-           0.0891113281250, -0.0517578125000,  0.0292968750000, -0.0291748046875 },
-        { -0.0083007812500,  0.0148925781250, -0.0266113281250,  0.0476074218750,
-          -0.1022949218750,  0.9721679687500,  0.1373291015625, -0.0594482421875,
-           0.0332031250000, -0.0196533203125,  0.0109863281250,  0.0017089843750 }
+    constexpr double filterPhases[TruePeakDetector::maxPhases][TruePeakDetector::numTaps] = {
+        { 0.0017089843750, 0.0109863281250, -0.0196533203125, 0.0332031250000,
+          -0.0594482421875, 0.1373291015625, 0.9721679687500, -0.1022949218750,
+          0.0476074218750, -0.0266113281250, 0.0148925781250, -0.0083007812500 },
+        { -0.0291748046875, 0.0292968750000, -0.0517578125000, 0.0891113281250,
+          -0.1665039062500, 0.4650878906250, 0.7797851562500, -0.2003173828125,
+          0.1015625000000, -0.0582275390625, 0.0330810546875, -0.0189208984375 },
+        { -0.0189208984375, 0.0330810546875, -0.0582275390625, 0.1015625000000,
+          -0.2003173828125, 0.7797851562500, 0.4650878906250, -0.1665039062500,
+          0.0891113281250, -0.0517578125000, 0.0292968750000, -0.0291748046875 },
+        { -0.0083007812500, 0.0148925781250, -0.0266113281250, 0.0476074218750,
+          -0.1022949218750, 0.9721679687500, 0.1373291015625, -0.0594482421875,
+          0.0332031250000, -0.0196533203125, 0.0109863281250, 0.0017089843750 }
     };
 
     constexpr int historyLength = TruePeakDetector::numTaps - 1;
@@ -34,25 +33,24 @@ namespace
     inline double applyPhase (const double* newest, const double* taps) noexcept
     {
         double y = newest[0] * taps[0];
-        y += newest[-1]  * taps[1];
-        y += newest[-2]  * taps[2];
-        y += newest[-3]  * taps[3];
-        y += newest[-4]  * taps[4];
-        y += newest[-5]  * taps[5];
-        y += newest[-6]  * taps[6];
-        y += newest[-7]  * taps[7];
-        y += newest[-8]  * taps[8];
-        y += newest[-9]  * taps[9];
+        y += newest[-1] * taps[1];
+        y += newest[-2] * taps[2];
+        y += newest[-3] * taps[3];
+        y += newest[-4] * taps[4];
+        y += newest[-5] * taps[5];
+        y += newest[-6] * taps[6];
+        y += newest[-7] * taps[7];
+        y += newest[-8] * taps[8];
+        y += newest[-9] * taps[9];
         y += newest[-10] * taps[10];
         y += newest[-11] * taps[11];
         return y;
     }
 
     template <size_t phases>
-    inline __attribute__ ((always_inline))
-    void interpolateBody (const double* extended, int numSamples,
-                          const double (&table)[TruePeakDetector::maxPhases][TruePeakDetector::numTaps],
-                          float* peaks) noexcept
+    inline __attribute__ ((always_inline)) void interpolateBody (const double* extended, int numSamples,
+                                                                 const double (&table)[TruePeakDetector::maxPhases][TruePeakDetector::numTaps],
+                                                                 float* peaks) noexcept
     {
         // A local copy tells the compiler that the stores below cannot touch it.
         double rows[phases][TruePeakDetector::numTaps];
@@ -78,7 +76,7 @@ namespace
         interpolateBody<phases> (extended, numSamples, table, peaks);
     }
 
-   #if KELT_HAVE_AVX2_KERNELS
+#if KELT_HAVE_AVX2_KERNELS
     // The same loop built for AVX2: four samples per instruction instead of
     // two, with every sum formed in the same order, so the results are equal.
     template <size_t phases>
@@ -86,15 +84,15 @@ namespace
     {
         interpolateBody<phases> (extended, numSamples, table, peaks);
     }
-   #endif
+#endif
 
     template <size_t phases>
     void interpolateDispatched (const double* extended, int numSamples, const Table& table, float* peaks) noexcept
     {
-       #if KELT_HAVE_AVX2_KERNELS
+#if KELT_HAVE_AVX2_KERNELS
         if (SimdDispatch::useAvx2())
             return interpolateAvx2<phases> (extended, numSamples, table, peaks);
-       #endif
+#endif
 
         interpolate<phases> (extended, numSamples, table, peaks);
     }
@@ -191,7 +189,7 @@ void TruePeakDetector::interpolateChannel (int channel, const float* samples, in
     const auto isZero = [] (auto x) { return x == 0; };
 
     if (std::all_of (line.begin(), line.end(), isZero)
-         && (samples == nullptr || std::all_of (samples, samples + numSamples, isZero)))
+        && (samples == nullptr || std::all_of (samples, samples + numSamples, isZero)))
     {
         std::fill (peaks, peaks + numSamples, 0.0f);
         return;

@@ -78,7 +78,7 @@ TEST (EditorControls, ANewEditorShowsTheMeasurementThatRanOnAndSetsTheMinusOneLi
     t.p.addListener (&host);
 
     t.openEditor();
-    EditorTestbed::runPendingMessages();   // the opening's own limit choice
+    EditorTestbed::runPendingMessages(); // the opening's own limit choice
     t.tick();
 
     // The mode list's notifications change nothing.
@@ -94,13 +94,12 @@ TEST (EditorControls, ANewEditorShowsTheMeasurementThatRanOnAndSetsTheMinusOneLi
 TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
 {
     EditorTestbed t;
-    t.play ({ -20.0f, -20.0f }, 0.05);   // leaves a block of the sine to play on
+    t.play ({ -20.0f, -20.0f }, 0.05); // leaves a block of the sine to play on
     t.closeEditor();
-    t.p.prepareToPlay (EditorTestbed::sampleRate, EditorTestbed::blockSize);   // the loudness thread measures
+    t.p.prepareToPlay (EditorTestbed::sampleRate, EditorTestbed::blockSize); // the loudness thread measures
     std::atomic<bool> stop { false };
 
-    std::thread audio ([&]
-    {
+    std::thread audio ([&] {
         for (juce::int64 b = 0; ! stop; ++b)
         {
             t.playHead.set (true, b * EditorTestbed::blockSize);
@@ -112,7 +111,7 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
     for (int i = 0; i < 100; ++i)
     {
         if (i == 50)
-            t.p.prepareToPlay (44100.0, EditorTestbed::blockSize);   // a new rate while blocks run
+            t.p.prepareToPlay (44100.0, EditorTestbed::blockSize); // a new rate while blocks run
 
         t.openEditor();
 

@@ -11,14 +11,29 @@
 namespace
 {
     const std::map<std::string, juce::Rectangle<int>> sizes {
-        { "meter-ebu-9.png", { 249, 472 } }, { "meter-ebu-18.png", { 249, 472 } }, { "meter-other-9.png", { 249, 472 } },
-        { "meter-other-18.png", { 249, 472 } }, { "logo.png", { 194, 60 } }, { "truepeak-on.png", { 20, 20 } },
-        { "truepeak-off.png", { 20, 20 } }, { "play-normal.png", { 86, 24 } }, { "play-normal-on.png", { 86, 24 } },
-        { "play-disabled.png", { 84, 24 } }, { "play-disabled-on.png", { 84, 24 } }, { "reset-normal.png", { 86, 25 } },
-        { "reset-down.png", { 86, 25 } }, { "scale-normal.png", { 40, 17 } }, { "scale-down.png", { 40, 17 } },
-        { "scale-normal-on.png", { 40, 17 } }, { "scale-down-on.png", { 40, 17 } }, { "momentary-background.png", { 25, 350 } },
-        { "momentary-lit.png", { 25, 350 } }, { "shortterm-strip.png", { 16, 352 } }, { "shortterm-arrow.png", { 16, 19 } },
-        { "range-background.png", { 16, 352 } }, { "range-band.png", { 16, 352 } },
+        { "meter-ebu-9.png", { 249, 472 } },
+        { "meter-ebu-18.png", { 249, 472 } },
+        { "meter-other-9.png", { 249, 472 } },
+        { "meter-other-18.png", { 249, 472 } },
+        { "logo.png", { 194, 60 } },
+        { "truepeak-on.png", { 20, 20 } },
+        { "truepeak-off.png", { 20, 20 } },
+        { "play-normal.png", { 86, 24 } },
+        { "play-normal-on.png", { 86, 24 } },
+        { "play-disabled.png", { 84, 24 } },
+        { "play-disabled-on.png", { 84, 24 } },
+        { "reset-normal.png", { 86, 25 } },
+        { "reset-down.png", { 86, 25 } },
+        { "scale-normal.png", { 40, 17 } },
+        { "scale-down.png", { 40, 17 } },
+        { "scale-normal-on.png", { 40, 17 } },
+        { "scale-down-on.png", { 40, 17 } },
+        { "momentary-background.png", { 25, 350 } },
+        { "momentary-lit.png", { 25, 350 } },
+        { "shortterm-strip.png", { 16, 352 } },
+        { "shortterm-arrow.png", { 16, 19 } },
+        { "range-background.png", { 16, 352 } },
+        { "range-band.png", { 16, 352 } },
     };
 
     const juce::Colour white { 0xffffffff }, blue { 0xff3892e3 }, black { 0xff000000 };
@@ -62,9 +77,16 @@ TEST (EditorImages, EveryImageDecodesOpaqueAtItsSizeAndTheMarksLandOnTheirRows)
     EXPECT_EQ (brightestRow (images.at ("shortterm-arrow.png"), 0), 9);
 
     const MeterScale plus9 { -41.0f, -14.0f }, plus18 { -59.0f, -5.0f };
-    const struct { const char* file; const MeterScale& scale; float target; } cases[] {
-        { "meter-ebu-9.png", plus9, -23.0f }, { "meter-ebu-18.png", plus18, -23.0f },
-        { "meter-other-9.png", plus9, -24.0f }, { "meter-other-18.png", plus18, -24.0f },
+    const struct
+    {
+        const char* file;
+        const MeterScale& scale;
+        float target;
+    } cases[] {
+        { "meter-ebu-9.png", plus9, -23.0f },
+        { "meter-ebu-18.png", plus18, -23.0f },
+        { "meter-other-9.png", plus9, -24.0f },
+        { "meter-other-18.png", plus18, -24.0f },
     };
 
     for (const auto& c : cases)

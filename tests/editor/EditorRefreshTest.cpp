@@ -12,7 +12,7 @@ namespace
     constexpr auto notANumber = std::numeric_limits<float>::quiet_NaN();
     const juce::Colour green (0xff81ca2f), red (0xffd70014), yellow (juce::Colours::yellow);
 
-    bool isBlue (juce::Colour c)   { return c.getBlue() > 150 && c.getRed() < 120; }
+    bool isBlue (juce::Colour c) { return c.getBlue() > 150 && c.getRed() < 120; }
 
     /** The middle of the blue run in one column of a picture: a mark, the
         bar's top edge (x inside the bar, from its top), the arrow's tip. */
@@ -30,9 +30,19 @@ namespace
 
 TEST (EditorRefresh, FormatsLoudnessValuesWithOneDecimalAndTheUnit)
 {
-    const struct { float value; const char* unit; const char* text; } cases[] = {
-        { -23.0f, "LUFS", "-23.0 LUFS" }, { -60.0f, "LUFS", "-" }, { -59.9f, "LKFS", "-59.9 LKFS" }, { 7.0f, "LU", "7.0 LU" },
-        { notANumber, "LUFS", "-" }, { std::numeric_limits<float>::infinity(), "LU", "-" }, { -23.25f, "LUFS", "-23.3 LUFS" },
+    const struct
+    {
+        float value;
+        const char* unit;
+        const char* text;
+    } cases[] = {
+        { -23.0f, "LUFS", "-23.0 LUFS" },
+        { -60.0f, "LUFS", "-" },
+        { -59.9f, "LKFS", "-59.9 LKFS" },
+        { 7.0f, "LU", "7.0 LU" },
+        { notANumber, "LUFS", "-" },
+        { std::numeric_limits<float>::infinity(), "LU", "-" },
+        { -23.25f, "LUFS", "-23.3 LUFS" },
         { -0.04f, "LU", "-0.0 LU" },
     };
 
@@ -49,9 +59,22 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInIts
 
     // The edges of the green and yellow bands, either side: integrated and short-term colour.
     const std::map<char, juce::Colour> colour { { 'g', green }, { 'y', yellow }, { 'r', red } };
-    const struct { float loudness; const char* colours; } colours[] = {
-        { -22.0f, "gg" }, { -24.0f, "gg" }, { -21.9f, "yg" }, { -24.1f, "yg" }, { -28.4f, "yg" }, { -20.6f, "yg" },
-        { -20.5f, "rg" }, { -28.5f, "rg" }, { notANumber, "rr" }, { -20.1f, "rg" }, { -20.0f, "rr" },
+    const struct
+    {
+        float loudness;
+        const char* colours;
+    } colours[] = {
+        { -22.0f, "gg" },
+        { -24.0f, "gg" },
+        { -21.9f, "yg" },
+        { -24.1f, "yg" },
+        { -28.4f, "yg" },
+        { -20.6f, "yg" },
+        { -20.5f, "rg" },
+        { -28.5f, "rg" },
+        { notANumber, "rr" },
+        { -20.1f, "rg" },
+        { -20.0f, "rr" },
     };
 
     for (const auto& c : colours)
@@ -80,9 +103,20 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInIts
     const auto ebu18 = image (meterebu18_png, meterebu18_pngSize), ebu9 = image (meterebu9_png, meterebu9_pngSize);
     const auto other18 = image (meterother18_png, meterother18_pngSize), other9 = image (meterother9_png, meterother9_pngSize);
 
-    const struct { float scale; int mode; bool on18; juce::Image artwork; const char* unit; } states[] = {
-        { 18.0f, 1, true, ebu18, "LUFS" }, { 17.5f, 2, true, other18, "LKFS" }, { 18.5f, 1, true, ebu18, "LUFS" },
-        { 9.0f, 3, false, other9, "LKFS" }, { 13.0f, 1, false, ebu9, "LUFS" }, { 17.4f, 1, false, ebu9, "LUFS" },
+    const struct
+    {
+        float scale;
+        int mode;
+        bool on18;
+        juce::Image artwork;
+        const char* unit;
+    } states[] = {
+        { 18.0f, 1, true, ebu18, "LUFS" },
+        { 17.5f, 2, true, other18, "LKFS" },
+        { 18.5f, 1, true, ebu18, "LUFS" },
+        { 9.0f, 3, false, other9, "LKFS" },
+        { 13.0f, 1, false, ebu9, "LUFS" },
+        { 17.4f, 1, false, ebu9, "LUFS" },
         { 18.6f, 2, false, other9, "LKFS" },
     };
 
@@ -116,7 +150,7 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInIts
     for (int i = 0; i < 300; ++i)
         t.tick();
 
-    EXPECT_EQ (arrow.position, 0.99999976f);   // settles just below the top
+    EXPECT_EQ (arrow.position, 0.99999976f); // settles just below the top
     EXPECT_NEAR (band.highPosition, 0.75f, 1.0e-6f);
 
     // Nothing measured: the range ends lie far below the scale.
@@ -139,7 +173,7 @@ TEST (EditorRefresh, ShowsAProgrammeAtTheTargetLoudnessAsAUserSeesIt)
 
         EXPECT_EQ (t.at (1, 154, 75).getText(), "-23.0 LUFS");
         EXPECT_EQ (EditorTestbed::textColour (t.at (1, 154, 75)), green);
-        EXPECT_EQ (t.at (1, 154, 285).getText(), "00:00:08:05");   // 205 frames of 25 fps
+        EXPECT_EQ (t.at (1, 154, 285).getText(), "00:00:08:05"); // 205 frames of 25 fps
 
         // The bar's top and the arrow's tip on the background's -23 mark.
         const auto picture = t.snapshot();

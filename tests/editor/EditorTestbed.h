@@ -41,20 +41,20 @@ inline bool writePng (const juce::Image& image, const juce::String& name)
 struct EditorTestbed
 {
     static constexpr double sampleRate = 48000.0;
-    static constexpr int blockSize = 2400;   // 50 whole periods
+    static constexpr int blockSize = 2400; // 50 whole periods
 
     explicit EditorTestbed (int numChannels = 2) : block (numChannels, blockSize)
     {
         p.setPlayConfigDetails (numChannels, numChannels, sampleRate, blockSize);
         p.prepareToPlay (sampleRate, blockSize);
-        p.releaseResources();   // the steps run here, after each block
+        p.releaseResources(); // the steps run here, after each block
         p.setPlayHead (&playHead);
         openEditor();
     }
 
-    ~EditorTestbed()    { closeEditor(); }
+    ~EditorTestbed() { closeEditor(); }
 
-    void openEditor()   { editor.reset (static_cast<Kelt5_1liteAudioProcessorEditor*> (p.createEditorIfNeeded())); }
+    void openEditor() { editor.reset (static_cast<Kelt5_1liteAudioProcessorEditor*> (p.createEditorIfNeeded())); }
 
     /** As a wrapper closes the window: the processor forgets the editor first. */
     void closeEditor()
@@ -63,7 +63,7 @@ struct EditorTestbed
         editor.reset();
     }
 
-    void tick()         { editor->timerCallback(); }
+    void tick() { editor->timerCallback(); }
 
     /** Plays the sine at a level in dBFS peak for each channel, at 25 fps. */
     void play (const std::vector<float>& levels, double seconds)
@@ -72,8 +72,7 @@ struct EditorTestbed
         {
             for (int c = 0; c < block.getNumChannels(); ++c)
                 for (int i = 0; i < blockSize; ++i)
-                    block.setSample (c, i, std::pow (10.0f, levels[(size_t) c] / 20.0f)
-                                             * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
+                    block.setSample (c, i, std::pow (10.0f, levels[(size_t) c] / 20.0f) * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
 
             playHead.set (true, position, sampleRate);
             playHead.position.setFrameRate (juce::AudioPlayHead::fps25);
@@ -116,16 +115,17 @@ struct EditorTestbed
         return dynamic_cast<juce::Label&> (*editor->getChildComponent (3)->getChildComponent (2 + 3 * row));
     }
 
-    juce::TabbedButtonBar& tabs()   { return dynamic_cast<juce::TabbedButtonBar&> (*editor->getChildComponent (0)); }
+    juce::TabbedButtonBar& tabs() { return dynamic_cast<juce::TabbedButtonBar&> (*editor->getChildComponent (0)); }
 
-    static juce::Colour textColour (const juce::Label& label)   { return label.findColour (juce::Label::textColourId); }
+    static juce::Colour textColour (const juce::Label& label) { return label.findColour (juce::Label::textColourId); }
 
     static void runPendingMessages()
     {
-        while (juce::dispatchNextMessageOnSystemQueue (true)) {}
+        while (juce::dispatchNextMessageOnSystemQueue (true))
+        {}
     }
 
-    juce::Image snapshot()   { return editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f); }
+    juce::Image snapshot() { return editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f); }
 
     /** Shows a page by its tab, as a click on the tab does. */
     void showTab (int index)
@@ -134,7 +134,7 @@ struct EditorTestbed
         tabs().dispatchPendingMessages();
     }
 
-    TestPlayHead playHead;   // outlives the processor that holds it
+    TestPlayHead playHead; // outlives the processor that holds it
     Kelt5_1liteAudioProcessor p;
     juce::AudioSampleBuffer block;
     juce::MidiBuffer midi;

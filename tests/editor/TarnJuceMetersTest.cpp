@@ -36,7 +36,7 @@ namespace
             const auto pixel = image.getPixelAt (image.getWidth() / 2, y);
             const auto run = y == image.getHeight() ? std::string ("end")
                            : pixel.isTransparent()  ? std::string ("-")
-                           : std::to_string (pixel.getGreen() / 16) + "@" + std::to_string (y - pixel.getRed() - (pixel.getGreen() % 16) * 256);
+                                                    : std::to_string (pixel.getGreen() / 16) + "@" + std::to_string (y - pixel.getRed() - (pixel.getGreen() % 16) * 256);
 
             if (y > 0 && run != previous)
                 runs += (runs.empty() ? "" : " ") + std::to_string (std::exchange (first, y)) + "-" + std::to_string (y - 1) + ":" + previous;
@@ -51,8 +51,16 @@ namespace
     struct RepaintCounter final : public juce::CachedComponentImage
     {
         void paint (juce::Graphics&) override {}
-        bool invalidateAll() override                           { ++count; return true; }
-        bool invalidate (const juce::Rectangle<int>&) override  { ++count; return true; }
+        bool invalidateAll() override
+        {
+            ++count;
+            return true;
+        }
+        bool invalidate (const juce::Rectangle<int>&) override
+        {
+            ++count;
+            return true;
+        }
         void releaseResources() override {}
         int count = 0;
     };
@@ -63,11 +71,19 @@ namespace
 TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
 {
     // From a level of 0.25. One or two lit rows of the bar would lie below its 350-row image.
-    const struct { float newLevel, stored; bool repaints; const char* runs; } bars[] = {
-        { 0.5f, 0.5f, true, "0-175:1@0 176-349:2@0 350-351:-" },     { 0.25f, 0.25f, false, "0-263:1@0 264-349:2@0 350-351:-" },
-        { 0.3f, 0.3f, true, "0-246:1@0 247-349:2@0 350-351:-" },     // 105.6 rows truncate to 105
-        { 1.0f / 352, 1.0f / 352, true, "0-349:1@0 350-351:-" },     { 2.0f / 352, 2.0f / 352, true, "0-349:1@0 350-351:-" },
-        { 1.7f, 1.0f, true, "0-349:2@0 350-351:-" },                 { -3.0f, 0.0f, true, "0-349:1@0 350-351:-" },
+    const struct
+    {
+        float newLevel, stored;
+        bool repaints;
+        const char* runs;
+    } bars[] = {
+        { 0.5f, 0.5f, true, "0-175:1@0 176-349:2@0 350-351:-" },
+        { 0.25f, 0.25f, false, "0-263:1@0 264-349:2@0 350-351:-" },
+        { 0.3f, 0.3f, true, "0-246:1@0 247-349:2@0 350-351:-" }, // 105.6 rows truncate to 105
+        { 1.0f / 352, 1.0f / 352, true, "0-349:1@0 350-351:-" },
+        { 2.0f / 352, 2.0f / 352, true, "0-349:1@0 350-351:-" },
+        { 1.7f, 1.0f, true, "0-349:2@0 350-351:-" },
+        { -3.0f, 0.0f, true, "0-349:1@0 350-351:-" },
         { notANumber, 0.0f, true, "0-349:1@0 350-351:-" },
     };
 
@@ -89,10 +105,18 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
     }
 
     // At 0 the arrow's tip falls one row below the strip; a stray position shows no arrow.
-    const struct { float position; bool hasArrow; const char* runs; } arrows[] = {
-        { 0.0f, true, "0-342:3@0 343-351:4@343" },      { 0.5f, true, "0-166:3@0 167-185:4@167 186-351:3@0" },
-        { 1.0f, true, "0-9:4@-9 10-351:3@0" },          { 0.5f, false, "0-351:3@0" },
-        { 1.0e9f, true, "0-351:3@0" },                  { -1.0e9f, true, "0-351:3@0" },
+    const struct
+    {
+        float position;
+        bool hasArrow;
+        const char* runs;
+    } arrows[] = {
+        { 0.0f, true, "0-342:3@0 343-351:4@343" },
+        { 0.5f, true, "0-166:3@0 167-185:4@167 186-351:3@0" },
+        { 1.0f, true, "0-9:4@-9 10-351:3@0" },
+        { 0.5f, false, "0-351:3@0" },
+        { 1.0e9f, true, "0-351:3@0" },
+        { -1.0e9f, true, "0-351:3@0" },
     };
 
     for (const auto& c : arrows)
@@ -103,8 +127,14 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
         EXPECT_EQ (paintedRuns (arrow), c.runs) << "arrow at " << c.position;
     }
 
-    const struct { float low, high; const char* runs; } bands[] = {
-        { 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" }, { 0.0f, 1.0f, "0-351:6@0" }, { 0.5f, 0.5f, "0-351:5@0" },
+    const struct
+    {
+        float low, high;
+        const char* runs;
+    } bands[] = {
+        { 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" },
+        { 0.0f, 1.0f, "0-351:6@0" },
+        { 0.5f, 0.5f, "0-351:5@0" },
         { 0.75f, 0.25f, "0-351:5@0" },
     };
 

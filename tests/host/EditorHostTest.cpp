@@ -7,7 +7,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-
 namespace
 {
     // The text rows of the integrated value, in the window: above its caption.
@@ -89,10 +88,10 @@ TEST (HostedEditor, Vst3ShowsTheIntegratedLoudnessOfWhatThePlugInHeard)
 
     std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
     ASSERT_NE (editor, nullptr);
-    editor->setTopLeftPosition (1000, 500);   // clear of the windows of tests running beside this one
+    editor->setTopLeftPosition (1000, 500); // clear of the windows of tests running beside this one
     editor->addToDesktop (0);
     editor->setVisible (true);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000);   // many refresh ticks
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (1000); // many refresh ticks
 
     const auto shown = grabValueText (*editor->getPeer());
     const auto differing = pixelsDifferingFrom (shown, "-23.0 LUFS");

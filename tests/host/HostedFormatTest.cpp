@@ -30,7 +30,7 @@ namespace
     class HostedFormatTest : public ::testing::TestWithParam<Format>
     {
     protected:
-        void SetUp() override   { ASSERT_NE (instance = create(), nullptr); }
+        void SetUp() override { ASSERT_NE (instance = create(), nullptr); }
 
         std::unique_ptr<juce::AudioPluginInstance> create()
         {
@@ -40,7 +40,7 @@ namespace
             return created;
         }
 
-        bool isVst3() const   { return GetParam() == Format::vst3; }
+        bool isVst3() const { return GetParam() == Format::vst3; }
 
         /** One block through the instance; false if any bit changed. */
         static bool passesUnchanged (juce::AudioPluginInstance& plugin, juce::AudioBuffer<float>& buffer)
@@ -144,11 +144,12 @@ TEST_P (HostedFormatTest, PassesAudioThroughUnchangedWhateverTheHostDoes)
     instance->prepareToPlay (sampleRate, 512);
     buffer.setSize (instance->getTotalNumInputChannels(), 512);
 
-    for (int block = 0; block < 50; ++block)   // past a 400 ms window
+    for (int block = 0; block < 50; ++block) // past a 400 ms window
     {
         for (int c = 0; c < buffer.getNumChannels(); ++c)
             for (int i = 0; i < 512; ++i)
-                buffer.setSample (c, i, i % 97 == 0 ? notANumber : i % 50 == 0 ? (c % 2 == 0 ? infinity : -infinity) : (float) (c - 3) * 1.0e-40f);
+                buffer.setSample (c, i, i % 97 == 0 ? notANumber : i % 50 == 0 ? (c % 2 == 0 ? infinity : -infinity)
+                                                                               : (float) (c - 3) * 1.0e-40f);
 
         ASSERT_TRUE (passesUnchanged (*instance, buffer)) << block;
     }
@@ -163,8 +164,7 @@ TEST_P (HostedFormatTest, RestoresTheScaleIntoAFreshInstance)
     // An LV2 host knows parameter values only from its own changes, so there
     // the plug-in's block (JUCE's wrapper keeps it in base 64 as one text
     // property of the host's state) is the evidence.
-    auto savedScale = [this] (juce::AudioPluginInstance& plugin)
-    {
+    auto savedScale = [this] (juce::AudioPluginInstance& plugin) {
         juce::MemoryBlock state, block;
         plugin.getStateInformation (state);
 
@@ -241,8 +241,7 @@ TEST_P (HostedFormatTest, EditorOpensAtItsFixedSize)
     // and closes the plug-in's window.
     instance->prepareToPlay (sampleRate, TestAudio::maxBlockLength);
     std::atomic<bool> playing { true };
-    std::thread audio ([&]
-    {
+    std::thread audio ([&] {
         juce::AudioBuffer<float> buffer (6, TestAudio::maxBlockLength);
         juce::MidiBuffer midi;
         juce::Random random (1);

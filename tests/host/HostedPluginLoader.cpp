@@ -68,8 +68,7 @@ std::unique_ptr<juce::PluginDescription> HostedPluginLoader::findDescription (Fo
     // LV2 plug-ins are looked up by URI; the VST3 scan takes the bundle, three
     // folders above the binary (<bundle>.vst3/Contents/<arch>/<binary>.so).
     const auto target = format == Format::lv2 ? juce::String (KELT_LV2_URI)
-                                              : juce::File (KELT_VST3_BINARY).getParentDirectory().getParentDirectory()
-                                                                             .getParentDirectory().getFullPathName();
+                                              : juce::File (KELT_VST3_BINARY).getParentDirectory().getParentDirectory().getParentDirectory().getFullPathName();
 
     for (auto* pluginFormat : formatManager.getFormats())
     {
@@ -86,7 +85,7 @@ std::unique_ptr<juce::PluginDescription> HostedPluginLoader::findDescription (Fo
 }
 
 std::unique_ptr<juce::AudioPluginInstance> HostedPluginLoader::createInstance (Format format, double sampleRate,
-                                                                              int blockSize, juce::String& error)
+                                                                               int blockSize, juce::String& error)
 {
     if (const auto description = findDescription (format))
         return formatManager.createPluginInstance (*description, sampleRate, blockSize, error);

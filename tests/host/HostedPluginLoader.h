@@ -15,7 +15,11 @@
 class HostedPluginLoader final
 {
 public:
-    enum class Format { vst3, lv2 };
+    enum class Format
+    {
+        vst3,
+        lv2
+    };
 
     HostedPluginLoader();
     ~HostedPluginLoader();

@@ -35,7 +35,8 @@ namespace
 
         for (int i = 0; i < numChannels; ++i)
             arrangement.speakers[i].type = numChannels == 1 ? kSpeakerM : numChannels == 5 ? order50[i]
-                                                                        : i < 6 ? order51[i] : kSpeakerUndefined;
+                                                                    : i < 6                ? order51[i]
+                                                                                           : kSpeakerUndefined;
         return storage;
     }
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
@@ -75,7 +76,7 @@ Vst2DirectHost::~Vst2DirectHost()
         if (resumed)
             suspend();
 
-        dispatch (effClose);   // deletes the plug-in instance
+        dispatch (effClose); // deletes the plug-in instance
     }
 
     if (library != nullptr)
@@ -110,8 +111,16 @@ bool Vst2DirectHost::setSpeakerArrangement (int numInputs, int numOutputs)
     return dispatch (effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr> (in.data()), out.data()) != 0;
 }
 
-void Vst2DirectHost::resume()    { dispatch (effMainsChanged, 0, 1); resumed = true; }
-void Vst2DirectHost::suspend()   { dispatch (effMainsChanged, 0, 0); resumed = false; }
+void Vst2DirectHost::resume()
+{
+    dispatch (effMainsChanged, 0, 1);
+    resumed = true;
+}
+void Vst2DirectHost::suspend()
+{
+    dispatch (effMainsChanged, 0, 0);
+    resumed = false;
+}
 
 void Vst2DirectHost::processReplacing (float* const* inputs, float* const* outputs, int numSamples)
 {
@@ -174,7 +183,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs,
             XWindowAttributes attributes {};
 
             if (XQueryTree (display.get(), parent, &root, &parentOfParent, &children, &numChildren) != 0 && numChildren > 0
-                 && XGetWindowAttributes (display.get(), children[0], &attributes) != 0)
+                && XGetWindowAttributes (display.get(), children[0], &attributes) != 0)
                 size = { attributes.width, attributes.height };
 
             if (children != nullptr)
@@ -194,7 +203,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs,
 VstIntPtr Vst2DirectHost::hostCallback (AEffect* fromEffect, int opcode, int, VstIntPtr, void*, float)
 {
     auto* host = fromEffect != nullptr && fromEffect->resvd1 != 0 ? reinterpret_cast<Vst2DirectHost*> (fromEffect->resvd1)
-                                                                   : hostBeingCreated;
+                                                                  : hostBeingCreated;
     if (opcode == audioMasterVersion)
         return kVstVersion;
 
@@ -205,13 +214,13 @@ VstIntPtr Vst2DirectHost::handleHostOpcode (int opcode)
 {
     switch (opcode)
     {
-        case audioMasterGetSampleRate:  return (VstIntPtr) sampleRate;
-        case audioMasterGetBlockSize:   return blockSize;
+        case audioMasterGetSampleRate: return (VstIntPtr) sampleRate;
+        case audioMasterGetBlockSize: return blockSize;
         case audioMasterGetTime:
             // A stopped transport at the current position.
             timeInfo.sampleRate = sampleRate;
             timeInfo.flags = 0;
             return reinterpret_cast<VstIntPtr> (&timeInfo);
-        default:                        return 0;   // automation, idle, size requests: nothing to do
+        default: return 0; // automation, idle, size requests: nothing to do
     }
 }

@@ -26,9 +26,9 @@ public:
     /** Closes the editor and the effect and releases the library. */
     ~Vst2DirectHost();
 
-    bool isLoaded() const noexcept              { return effect != nullptr; }
+    bool isLoaded() const noexcept { return effect != nullptr; }
     const std::string& getError() const noexcept { return error; }
-    AEffect& getEffect() const noexcept          { return *effect; }
+    AEffect& getEffect() const noexcept { return *effect; }
 
     VstIntPtr dispatch (int opcode, int index = 0, VstIntPtr value = 0,
                         void* ptr = nullptr, float opt = 0.0f);
@@ -59,7 +59,10 @@ public:
     void setChunk (const std::vector<std::uint8_t>& chunk, bool preset);
 
     //==============================================================================
-    struct EditorSize { int width = 0, height = 0; };
+    struct EditorSize
+    {
+        int width = 0, height = 0;
+    };
 
     /** The editor size from effEditGetRect; zero when there is none. */
     EditorSize getEditorRect();

@@ -17,7 +17,7 @@ namespace
     class Vst2HostTest : public ::testing::Test
     {
     protected:
-        void SetUp() override   { ASSERT_TRUE (host.isLoaded()) << host.getError(); }
+        void SetUp() override { ASSERT_TRUE (host.isLoaded()) << host.getError(); }
 
         /** A block through the effect, into separate outputs or in place;
             false if any output bit differs from its input. */
@@ -114,8 +114,8 @@ TEST_F (Vst2HostTest, PassesAudioThroughUnchangedWhateverTheHostDoes)
     {
         for (int c = 0; c < 6; ++c)
             for (int i = 0; i < 512; ++i)
-                buffer.setSample (c, i, i % 97 == 0 ? std::numeric_limits<float>::quiet_NaN()
-                                      : i % 50 == 0 ? std::numeric_limits<float>::infinity() : (float) (c - 3) * 1.0e-40f);
+                buffer.setSample (c, i, i % 97 == 0 ? std::numeric_limits<float>::quiet_NaN() : i % 50 == 0 ? std::numeric_limits<float>::infinity()
+                                                                                                            : (float) (c - 3) * 1.0e-40f);
 
         ASSERT_TRUE (passesUnchanged (host, buffer, block % 2 == 0)) << block;
     }
@@ -174,8 +174,7 @@ TEST_F (Vst2HostTest, EditorOpensAtItsFixedSize)
     // Audio runs throughout; every opening sets the -1 dBTP limit.
     host.resume();
     std::atomic<bool> playing { true };
-    std::thread audio ([&]
-    {
+    std::thread audio ([&] {
         juce::AudioBuffer<float> buffer (6, TestAudio::maxBlockLength);
         juce::Random random (1);
 

@@ -61,8 +61,7 @@ namespace
                      std::function<void (int)> beforeEachBlock = {})
             : p (processor), level (levelDb)
         {
-            thread = std::thread ([this, speed, beforeEachBlock]
-            {
+            thread = std::thread ([this, speed, beforeEachBlock] {
                 PlayingHost host (p);
                 juce::AudioBuffer<float> block (2, blockSize);
                 const auto start = Clock::now();
@@ -73,7 +72,7 @@ namespace
                         beforeEachBlock (b);
 
                     const auto request = levelRequests.load();
-                    ToneProgramme ({ { level.load(), 1000.0, 0.05 } }).fill (block);   // whole periods
+                    ToneProgramme ({ { level.load(), 1000.0, 0.05 } }).fill (block); // whole periods
 
                     if (! host.play (block))
                         ++changedBlocks;
@@ -92,7 +91,7 @@ namespace
             });
         }
 
-        ~AudioThread()   { stop(); }
+        ~AudioThread() { stop(); }
 
         void stop()
         {
@@ -170,8 +169,7 @@ TEST (Concurrency, ResetsPreparationsParametersSettingsAndTheEditorWhileBlocksRu
         // others meet steps on the loudness thread and on the audio thread.
         AudioThread audio (*p, -10.0, 0.0, [&p] (int block) { p->setNonRealtime ((block / 50) % 2 == 1); });
 
-        std::thread resetter ([&p]
-        {
+        std::thread resetter ([&p] {
             for (int i = 0; i < 300; ++i)
             {
                 p->resetMeasurement();
@@ -179,8 +177,7 @@ TEST (Concurrency, ResetsPreparationsParametersSettingsAndTheEditorWhileBlocksRu
             }
         });
 
-        std::thread host ([&p, &at9, &at18]
-        {
+        std::thread host ([&p, &at9, &at18] {
             juce::Random random (3);
             juce::MemoryBlock saved;
 
@@ -236,7 +233,7 @@ TEST (Concurrency, ResetsPreparationsParametersSettingsAndTheEditorWhileBlocksRu
 
 TEST (Concurrency, NothingFromBeforeAResetComesBackWhileTheLoudnessThreadMeasures)
 {
-    auto p = stereoProcessor();   // the loudness thread measures throughout
+    auto p = stereoProcessor(); // the loudness thread measures throughout
     AudioThread audio (*p, -10.0, 4.0);
 
     for (int round = 0; round < 3; ++round)
@@ -247,7 +244,7 @@ TEST (Concurrency, NothingFromBeforeAResetComesBackWhileTheLoudnessThreadMeasure
         // for a loud 3 s window too.
         ASSERT_TRUE (audio.changeLevel (-10.0));
         ASSERT_TRUE (waitFor ([&] { return p->readings.integratedLoudness.load() > -15.0f
-                                         && (round < 2 || p->readings.shortTermLoudness.load() > -15.0f); }));
+                                        && (round < 2 || p->readings.shortTermLoudness.load() > -15.0f); }));
 
         // From here on only quiet audio comes in; the FIFOs still hold loud.
         ASSERT_TRUE (audio.changeLevel (-40.0));
@@ -257,8 +254,7 @@ TEST (Concurrency, NothingFromBeforeAResetComesBackWhileTheLoudnessThreadMeasure
         // loud value, and no value at all before 400 ms of new audio.
         bool sawOldValue = false, momentaryTooEarly = false;
 
-        EXPECT_TRUE (waitFor ([&]
-        {
+        EXPECT_TRUE (waitFor ([&] {
             const auto v = p->readings.load();
 
             for (auto value : { v.momentaryLoudness, v.maxMomentaryLoudness, v.shortTermLoudness,
@@ -285,7 +281,7 @@ TEST (Concurrency, InstancesGoAtOnceEvenWhileTheirLoudnessThreadIsMidStep)
     {
         auto p = stereoProcessor();
         std::unique_lock<std::mutex> pin (p->loudnessModule.stepLock);
-        std::this_thread::sleep_for (milliseconds (120));   // past the next 50 ms step
+        std::this_thread::sleep_for (milliseconds (120)); // past the next 50 ms step
         const auto start = Clock::now();
         std::thread destroyer ([&p] { p.reset(); });
         std::this_thread::sleep_for (milliseconds (50));

@@ -25,12 +25,16 @@ namespace
 {
     using Tone = ToneProgramme::Tone;
 
-    enum class Reading { integrated, range };
+    enum class Reading
+    {
+        integrated,
+        range
+    };
 
     struct Programme
     {
         const char* name;
-        std::vector<Tone> tones;            // 1 kHz sines, peak level in dBFS
+        std::vector<Tone> tones; // 1 kHz sines, peak level in dBFS
         std::vector<double> channelGainsDb; // one per channel
         Reading reading;
         float expected, tolerance;
@@ -81,7 +85,7 @@ namespace
     struct Measurement
     {
         MeterReadings::Values readings;
-        int momentaryCount, shortTermCount;   // counted while playing
+        int momentaryCount, shortTermCount; // counted while playing
         double referenceIntegrated = 0.0, referenceRange = 0.0;
     };
 
@@ -135,7 +139,8 @@ namespace
 
         for (;;)
         {
-            const auto length = blockSize > 0 ? blockSize : random.nextInt (10) < 2 ? 0 : random.nextInt (96000) + 1;
+            const auto length = blockSize > 0 ? blockSize : random.nextInt (10) < 2 ? 0
+                                                                                    : random.nextInt (96000) + 1;
             juce::AudioBuffer<float> room (block.getArrayOfWritePointers(), channels, length);
             const auto n = source.fill (room);
 
@@ -161,7 +166,7 @@ namespace
         }
 
         host.stop();
-        p.releaseResources();   // detached, the thread counts nothing more while we read
+        p.releaseResources(); // detached, the thread counts nothing more while we read
 
         Measurement m { p.readings.load(), totalCount (p.loudnessModule.integratedHistogram),
                         totalCount (p.loudnessModule.rangeHistogram) };
@@ -184,7 +189,8 @@ namespace
         *out << c.programme->name << " at " << c.rate << " Hz, offline in blocks of " << c.offlineBlockSize;
     }
 
-    class ReferenceProgramme : public ::testing::TestWithParam<Case> {};
+    class ReferenceProgramme : public ::testing::TestWithParam<Case>
+    {};
 
     // Readings are floats in 0.1 steps: -23.1 lies a hair more than 0.1 from -23.
     constexpr float slack = 0.001f;
@@ -238,16 +244,7 @@ TEST_P (ReferenceProgramme, ReadsAsPublishedAndAsLibebur128PacedAndOffline)
                            r.measuredSamples, paced.momentaryCount, paced.shortTermCount));
 }
 
-INSTANTIATE_TEST_SUITE_P (Programmes, ReferenceProgramme, ::testing::Values (
-    Case { &tech3341[0], 48000.0, 512 },  Case { &tech3341[1], 48000.0, 8192 }, Case { &tech3341[2], 48000.0, 1000 },
-    Case { &tech3341[3], 48000.0, 512 },  Case { &tech3341[4], 48000.0, 0 },    Case { &tech3341[5], 48000.0, 4096 },
-    Case { &tech3341[6], 48000.0, 1000 }, Case { &tech3341[6], 96000.0, 2400 },
-    Case { &tech3342[0], 48000.0, 1000 }, Case { &tech3342[1], 48000.0, 512 },  Case { &tech3342[2], 48000.0, 8192 },
-    Case { &tech3342[3], 48000.0, 0 },
-    Case { &tech3341[5], 44100.0, 512 },  Case { &tech3342[1], 44100.0, 1000 }, Case { &tech3341[0], 88200.0, 4096 },
-    Case { &tech3341[0], 96000.0, 512 },  Case { &tech3342[0], 96000.0, 8192 }, Case { &tech3341[0], 176400.0, 1000 },
-    Case { &tech3341[0], 192000.0, 512 }, Case { &tech3341[0], 32000.0, 17 },   Case { &tech3341[1], 48000.5, 64 },
-    Case { &tech3341[0], 22050.0, 1 }));
+INSTANTIATE_TEST_SUITE_P (Programmes, ReferenceProgramme, ::testing::Values (Case { &tech3341[0], 48000.0, 512 }, Case { &tech3341[1], 48000.0, 8192 }, Case { &tech3341[2], 48000.0, 1000 }, Case { &tech3341[3], 48000.0, 512 }, Case { &tech3341[4], 48000.0, 0 }, Case { &tech3341[5], 48000.0, 4096 }, Case { &tech3341[6], 48000.0, 1000 }, Case { &tech3341[6], 96000.0, 2400 }, Case { &tech3342[0], 48000.0, 1000 }, Case { &tech3342[1], 48000.0, 512 }, Case { &tech3342[2], 48000.0, 8192 }, Case { &tech3342[3], 48000.0, 0 }, Case { &tech3341[5], 44100.0, 512 }, Case { &tech3342[1], 44100.0, 1000 }, Case { &tech3341[0], 88200.0, 4096 }, Case { &tech3341[0], 96000.0, 512 }, Case { &tech3342[0], 96000.0, 8192 }, Case { &tech3341[0], 176400.0, 1000 }, Case { &tech3341[0], 192000.0, 512 }, Case { &tech3341[0], 32000.0, 17 }, Case { &tech3341[1], 48000.5, 64 }, Case { &tech3341[0], 22050.0, 1 }));
 
 //==============================================================================
 TEST (OfflineRenderRealtime, AFastRenderInRealTimeModeLosesNoWindow)
@@ -301,14 +298,13 @@ TEST (OfflineRenderRealtime, AFastRenderInRealTimeModeLosesNoWindow)
 
 TEST (OfflineRenderModeChanges, SwitchingModeEveryFewBlocksLosesNoWindow)
 {
-    const Programme tones { "Tones", { { -30.0, 1000.0, 4.0 }, { -18.0, 2500.0, 5.3 }, { -40.0, 300.0, 4.2 }, { -24.0, 1000.0, 6.5 } },
-                            stereo, Reading::integrated, 0.0f, 0.0f };
+    const Programme tones { "Tones", { { -30.0, 1000.0, 4.0 }, { -18.0, 2500.0, 5.3 }, { -40.0, 300.0, 4.2 }, { -24.0, 1000.0, 6.5 } }, stereo, Reading::integrated, 0.0f, 0.0f };
     const auto paced = render (tones, 48000.0, 2400, true);
 
     Kelt5_1liteAudioProcessor p;
     p.setPlayConfigDetails (2, 2, 48000.0, 512);
     p.setNonRealtime (true);
-    p.prepareToPlay (48000.0, 512);   // the loudness thread stays attached
+    p.prepareToPlay (48000.0, 512); // the loudness thread stays attached
     PlayingHost host (p);
     ToneProgramme programme (tones.tones);
     const auto numBlocks = (programme.getTotalSamples() + 511) / 512;
@@ -320,8 +316,7 @@ TEST (OfflineRenderModeChanges, SwitchingModeEveryFewBlocksLosesNoWindow)
     bool offline = true;
     int block = 0, blocksLeft = 3, stretches = 0;
 
-    host.play (programme, 2, 512, [&]
-    {
+    host.play (programme, 2, 512, [&] {
         if (! offline)
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
 

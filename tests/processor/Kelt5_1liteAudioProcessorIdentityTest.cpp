@@ -7,8 +7,7 @@ TEST (ProcessorIdentity, AaxIdsAreNumberedByTheMainBusLayout)
     using Set = juce::AudioChannelSet;
     const Kelt5_1liteAudioProcessor p;
 
-    const std::pair<Set, juce::int32> numbered[] { { Set::create5point1(), 0 }, { Set::create5point0(), 1 },
-                                                   { Set::stereo(), 2 }, { Set::mono(), 3 } };
+    const std::pair<Set, juce::int32> numbered[] { { Set::create5point1(), 0 }, { Set::create5point0(), 1 }, { Set::stereo(), 2 }, { Set::mono(), 3 } };
 
     for (const auto& [set, n] : numbered)
     {

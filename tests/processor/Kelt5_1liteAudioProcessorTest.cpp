@@ -33,7 +33,8 @@ namespace
         bool play (std::vector<Tone> tones, bool playing = true)
         {
             ToneProgramme programme (std::move (tones), host.sampleRate);
-            return host.play (programme, 2, blockSize, [this] { step(); }, playing);
+            return host.play (
+                programme, 2, blockSize, [this] { step(); }, playing);
         }
 
         void step()
@@ -44,7 +45,7 @@ namespace
                 momentaryValues.push_back (p.loudnessModule.latestMomentary.load());
         }
 
-        MeterReadings::Values readings() const   { return p.readings.load(); }
+        MeterReadings::Values readings() const { return p.readings.load(); }
 
         Kelt5_1liteAudioProcessor p;
         PlayingHost host;
@@ -85,7 +86,12 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
 
     // Host values are stored unchecked; texts show the normalised value with
     // two decimals, halves away from zero.
-    struct Case { int index; float value, stored, readBack; const char* text; };
+    struct Case
+    {
+        int index;
+        float value, stored, readBack;
+        const char* text;
+    };
 
     for (auto c : { Case { 1, 0.0f, 9.0f, 0.0f, "0.00" }, Case { 1, 0.5f, 13.5f, 0.5f, "0.50" }, Case { 1, 0.1f, 9.9f, 0.09999996f, "0.10" },
                     Case { 1, -1.0f / 9.0f, 8.0f, -1.0f / 9.0f, "-0.11" }, Case { 2, 0.0f, -12.0f, 0.0f, "0.00" },
@@ -94,7 +100,8 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
                     Case { 0, -0.004f, -0.004f, -0.004f, "-0.00" }, Case { 0, 123.456f, 123.456f, 123.456f, "123.46" } })
     {
         p.setParameter (c.index, c.value);
-        const auto stored = c.index == 0 ? p.hostPlaying.load() : c.index == 1 ? p.measurementScale.load() : p.truePeakMaxLevel.load();
+        const auto stored = c.index == 0 ? p.hostPlaying.load() : c.index == 1 ? p.measurementScale.load()
+                                                                               : p.truePeakMaxLevel.load();
         EXPECT_FLOAT_EQ (stored, c.stored) << c.index << " at " << c.value;
         EXPECT_FLOAT_EQ (p.getParameter (c.index), c.readBack) << c.index << " at " << c.value;
         EXPECT_EQ (p.getParameterText (c.index), c.text) << c.index << " at " << c.value;
@@ -113,8 +120,7 @@ TEST (ProcessorBlocks, PassAudioThroughUnchangedWhateverTheHostSends)
     // Named, odd and absurd rates and block sizes, real time and offline,
     // buffers with fewer or more channels than announced.
     for (auto [rate, blockSize] : std::initializer_list<std::pair<double, int>> {
-             { 48000.0, 512 }, { 44100.0, 1 }, { 192000.0, 4096 }, { 22050.0, 0 }, { 0.0, 512 }, { -48000.0, -1 },
-             { (double) std::numeric_limits<float>::quiet_NaN(), 512 }, { (double) infinity, 0 }, { 1.0e9, 512 }, { 9.99, 512 } })
+             { 48000.0, 512 }, { 44100.0, 1 }, { 192000.0, 4096 }, { 22050.0, 0 }, { 0.0, 512 }, { -48000.0, -1 }, { (double) std::numeric_limits<float>::quiet_NaN(), 512 }, { (double) infinity, 0 }, { 1.0e9, 512 }, { 9.99, 512 } })
     {
         Kelt5_1liteAudioProcessor p;
         p.prepareToPlay (rate, blockSize);
@@ -145,7 +151,14 @@ TEST (ProcessorBlocks, ABlockPlaysOnlyWhenTheHostPlaysAndHasMovedOn)
     block.clear();
 
     // move: how far the position moves on before the block; -1 repeats the last record.
-    struct Step { bool playing; int move; bool havePlayHead; float hostPlaying; double measured; };
+    struct Step
+    {
+        bool playing;
+        int move;
+        bool havePlayHead;
+        float hostPlaying;
+        double measured;
+    };
 
     for (auto s : { Step { true, 0, true, 1.0f, 480.0 }, Step { true, 480, true, 1.0f, 960.0 }, Step { true, -1, true, 0.0f, 960.0 },
                     Step { true, 480, true, 1.0f, 1440.0 }, Step { false, 480, true, 0.0f, 1440.0 }, Step { true, 480, false, 0.0f, 1440.0 },
@@ -184,7 +197,7 @@ TEST (ProcessorBlocks, EveryTakeAndEveryResetStartsTheMeasurementAfresh)
     ASSERT_TRUE (fresh.play (take));
     fresh.host.stop();
 
-    for (int before : { 0, 1, 2 })   // stopped, a take of its own, playing on into a reset
+    for (int before : { 0, 1, 2 }) // stopped, a take of its own, playing on into a reset
     {
         SCOPED_TRACE (before);
         Paced rig;
@@ -232,8 +245,7 @@ TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
         p.setParameter (1, scale);
         ToneProgramme programme ({ { level, 1000.0, 4.0 } });
 
-        rig.host.play (programme, 2, 2400, [&]
-        {
+        rig.host.play (programme, 2, 2400, [&] {
             // Positions are published with their values, on the scale then in force.
             const auto r = rig.readings();
             EXPECT_TRUE (! engine.newMomentaryAvailable.load() || r.momentaryMeterPosition == p.loudnessToMeterPosition (r.momentaryLoudness));
@@ -255,7 +267,10 @@ TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
     EXPECT_EQ (r.measuredSamples, 16.0 * 48000.0);
 
     // +18 only when the scale rounds to 18: ends, middle and floor of both scales.
-    struct Case { float scale, loudness, position; };
+    struct Case
+    {
+        float scale, loudness, position;
+    };
 
     for (auto c : { Case { 18.0f, -59.0f, 0.0f }, Case { 18.0f, -5.0f, 1.0f }, Case { 17.5f, -23.0f, 0.5515591f },
                     Case { 18.49f, -70.0f, -0.1072559f }, Case { 18.0f, 0.0f, 1.153475f }, Case { 9.0f, -41.0f, 0.0f },
@@ -271,7 +286,11 @@ TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
 TEST (ProcessorBlocks, TheTruePeakIndicatorLatchesAboveTheRoundedLimitUntilAReset)
 {
     // At 192 kHz the true peak is the sample peak, so levels are exact.
-    struct Case { float level, limit; int channel, latched; };
+    struct Case
+    {
+        float level, limit;
+        int channel, latched;
+    };
 
     for (auto c : { Case { -0.96f, -1.0f, 1, 0 }, Case { -0.94f, -1.0f, 1, 1 }, Case { -6.0f, -6.0f, 5, 0 }, Case { -5.9f, -6.0f, 0, 1 },
                     Case { 0.0f, -1.0f, 6, 0 }, Case { -200.0f, -12.0f, 0, 0 } })
@@ -307,7 +326,7 @@ TEST (ProcessorBlocks, ABadSampleSpoilsOnlyTheWindowsThatHoldIt)
             for (int i = 1234; i < 1234 + length; ++i)
                 block.setSample (i % 2, i % 2400, bad);
 
-            EXPECT_TRUE (rig.host.play (block));   // bit for bit, NaN included
+            EXPECT_TRUE (rig.host.play (block)); // bit for bit, NaN included
             rig.step();
             EXPECT_EQ (rig.p.readings.truePeakOverload.load(), std::isinf (bad) ? 1 : 0);
 
@@ -373,13 +392,12 @@ TEST (ProcessorBlocks, ASteadyHostAllocatesNothingOnTheAudioThread)
     for (double sampleRate : { 44100.0, 48000.0, 96000.0, 192000.0 })
     {
         Kelt5_1liteAudioProcessor p;
-        p.prepareToPlay (sampleRate, 256);   // the loudness thread keeps running
+        p.prepareToPlay (sampleRate, 256); // the loudness thread keeps running
         PlayingHost host (p, sampleRate);
         juce::AudioBuffer<float> buffer (6, 512);
         juce::Random random (1);
 
-        const auto block = [&] (int length, bool playing = true)
-        {
+        const auto block = [&] (int length, bool playing = true) {
             juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), 6, length);
             TestAudio::fillWithNoise (view, random);
             host.play (view, playing);

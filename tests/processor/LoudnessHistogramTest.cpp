@@ -60,7 +60,7 @@ TEST (LoudnessHistogram, GatesAndPercentilesAsTheStandardsDefineThem)
         for (int i = lengths (rng); --i >= 0;)
         {
             const auto raw = trial % 3 == 0 ? programme (rng) : trial % 3 == 1 ? loud (rng)
-                                                              : (percent (rng) < 30 ? quiet (rng) : programme (rng));
+                                                                               : (percent (rng) < 30 ? quiet (rng) : programme (rng));
             const auto v = juce::jlimit (-70.0f, 0.0f, round1 (raw));
             h->add (v);
             values.push_back ((double) v);
@@ -100,4 +100,3 @@ TEST (LoudnessHistogram, GatesAndPercentilesAsTheStandardsDefineThem)
     EXPECT_EQ (h->getCount (h->indexOf (-23.0f)), 16777216.0f);
     EXPECT_NEAR (h->integratedLoudness(), -23.0f, 1.0e-3f);
 }
-

@@ -51,7 +51,7 @@ namespace
 
             // The squares summed on the way give the window's RMS level bit for bit.
             if (c < ChannelSquareSums::maxChannels
-                 && sums.getRMSLevel (c, window.getNumSamples()) != window.getRMSLevel (c, 0, window.getNumSamples()))
+                && sums.getRMSLevel (c, window.getNumSamples()) != window.getRMSLevel (c, 0, window.getNumSamples()))
                 return ::testing::AssertionFailure() << "channel " << c << " summed " << sums.getRMSLevel (c, window.getNumSamples());
         }
 
@@ -63,17 +63,17 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARing)
 {
     OverlapFifo fifo (100, 0.75f);
     fifo.write (ramp (0, 60));
-    fifo.write (ramp (60, 50));    // one slot stays empty: the first 39 fit
-    fifo.write (ramp (500, 10));   // full: dropped whole
+    fifo.write (ramp (60, 50)); // one slot stays empty: the first 39 fit
+    fifo.write (ramp (500, 10)); // full: dropped whole
     EXPECT_EQ (fifo.getNumReady(), 99);
     EXPECT_TRUE (readsRamp (fifo, 40, 0, 40));
-    EXPECT_EQ (fifo.getNumReady(), 89);   // on by the 10 the next window does not share
+    EXPECT_EQ (fifo.getNumReady(), 89); // on by the 10 the next window does not share
 
     // Copies split at the end of the ring, and a short read zeroes the rest.
     EXPECT_TRUE (readsRamp (fifo, 80, 10, 80));
-    fifo.write (ramp (99, 70));   // 30 fit
+    fifo.write (ramp (99, 70)); // 30 fit
     EXPECT_EQ (fifo.getNumReady(), 99);
-    EXPECT_TRUE (readsRamp (fifo, 300, 30, 99, 8, 150));   // no more than is ready, nor than six channels
+    EXPECT_TRUE (readsRamp (fifo, 300, 30, 99, 8, 150)); // no more than is ready, nor than six channels
     EXPECT_EQ (fifo.getNumReady(), 75);
     EXPECT_TRUE (readsRamp (fifo, -3, 0, 0, 6, 5));
 
@@ -162,8 +162,7 @@ namespace
 
         explicit StreamHarness (bool withResets)
         {
-            std::thread reader ([this, withResets]
-            {
+            std::thread reader ([this, withResets] {
                 juce::AudioSampleBuffer w (6, window);
                 const auto indexAt = [&w] (int i) { return (juce::int64) w.getSample (1, i) * (1 << 20) + (juce::int64) w.getSample (0, i); };
                 juce::int64 nextFirst = -1;
@@ -190,7 +189,7 @@ namespace
                         for (int i = 1; i < window; ++i)
                             for (int c = 2; c < 6; ++c)
                                 torn = torn || w.getSample (c, i) != w.getSample (c % 2, i)
-                                            || ! (indexAt (i) == indexAt (i - 1) + 1 || (withResets && indexAt (i) > indexAt (i - 1)));
+                                    || ! (indexAt (i) == indexAt (i - 1) + 1 || (withResets && indexAt (i) > indexAt (i - 1)));
 
                         if (torn && failure.empty())
                             failure = "a window from " + std::to_string (first) + " after a reset at " + std::to_string (stale)
@@ -203,8 +202,7 @@ namespace
                 }
             });
 
-            std::thread writer ([this, withResets]
-            {
+            std::thread writer ([this, withResets] {
                 std::mt19937 rng (1);
                 juce::AudioSampleBuffer block;
 
@@ -252,14 +250,15 @@ namespace
             fifo.reset();
             ++finished;
 
-            for (auto s = staleBelow.load(); s < index && ! staleBelow.compare_exchange_weak (s, index);) {}
+            for (auto s = staleBelow.load(); s < index && ! staleBelow.compare_exchange_weak (s, index);)
+            {}
         }
 
         OverlapFifo fifo { capacity, 0.75f };
         std::atomic<bool> stop { false };
         std::atomic<juce::int64> written { 0 }, readerAt { 0 }, staleBelow { 0 };
         std::atomic<int> requests { 0 }, finished { 0 }, accepted { 0 };
-        int discarded = 0, checkedHops = 0;   // reader only
+        int discarded = 0, checkedHops = 0; // reader only
         std::string failure;
     };
 }

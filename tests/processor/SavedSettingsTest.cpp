@@ -29,12 +29,12 @@ namespace
         return bytes;
     }
 
-    std::string element (const std::string& scale)   { return "<MYPLUGINSETTINGS measurementScale=\"" + scale + "\"/>"; }
+    std::string element (const std::string& scale) { return "<MYPLUGINSETTINGS measurementScale=\"" + scale + "\"/>"; }
 
     Bytes saved (Kelt5_1liteAudioProcessor& p, float scale)
     {
         p.measurementScale = scale;
-        juce::MemoryBlock block (500, true);   // whatever it held before is replaced
+        juce::MemoryBlock block (500, true); // whatever it held before is replaced
         block.fillWith (0xab);
         p.getStateInformation (block);
         return { (const juce::uint8*) block.getData(), (const juce::uint8*) block.getData() + block.getSize() };
@@ -145,9 +145,7 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
     const auto inf = std::numeric_limits<float>::infinity();
 
     for (const auto& [number, scale] : std::initializer_list<std::pair<std::string, float>> {
-             { "12", 12.0f }, { " 12abc", 12.0f }, { "-2.5e1", -25.0f }, { "abc", 0.0f }, { "", 0.0f }, { "&#x39;", 9.0f },
-             { "1e300", inf }, { "1e99999999999999999999", inf }, { "-1E+0000000000004294967297", -inf }, { "1e4294967297", inf }, { "2e0000000000000000001", 20.0f },
-             { "9&#xE0000000;e99999999999", 9.0f } })
+             { "12", 12.0f }, { " 12abc", 12.0f }, { "-2.5e1", -25.0f }, { "abc", 0.0f }, { "", 0.0f }, { "&#x39;", 9.0f }, { "1e300", inf }, { "1e99999999999999999999", inf }, { "-1E+0000000000004294967297", -inf }, { "1e4294967297", inf }, { "2e0000000000000000001", 20.0f }, { "9&#xE0000000;e99999999999", 9.0f } })
         EXPECT_EQ (restored (p, makeBlock (element (number))), scale) << number;
 
     const auto tiny = restored (p, makeBlock (element ("-3e-99999999999999999999")));

@@ -39,7 +39,9 @@ namespace
                 double y = 0.0;
 
                 for (size_t k = 0; k < 12 && k <= n; ++k)
-                    y += (double) samples[n - k] * (p == 0 ? phase0[k] : p == 1 ? phase1[k] : p == 2 ? phase1[11 - k] : phase0[11 - k]);
+                    y += (double) samples[n - k] * (p == 0 ? phase0[k] : p == 1 ? phase1[k]
+                                                                     : p == 2   ? phase1[11 - k]
+                                                                                : phase0[11 - k]);
 
                 peak = std::max (peak, (double) (float) std::abs (y));
             }
@@ -124,15 +126,14 @@ TEST (TruePeakDetector, OversamplesFourOrTwiceAtTheNamedRatesAndKeepsTheModeElse
     std::vector<float> history;
 
     // The sample peak leaves the history alone, so it comes first and last.
-    for (auto [rate, mode] : std::initializer_list<std::pair<double, int>> { { 32000.0, 0 }, { 48000.0, 4 }, { 50000.0, 4 }, { 96000.0, 2 },
-                                                                             { 44100.0, 4 }, { 88200.0, 2 }, { 48000.5, 2 }, { 192000.0, 0 },
-                                                                             { 176400.0, 0 } })
+    for (auto [rate, mode] : std::initializer_list<std::pair<double, int>> { { 32000.0, 0 }, { 48000.0, 4 }, { 50000.0, 4 }, { 96000.0, 2 }, { 44100.0, 4 }, { 88200.0, 2 }, { 48000.5, 2 }, { 192000.0, 0 }, { 176400.0, 0 } })
     {
         detector.prepare (rate, 256);
         juce::AudioSampleBuffer block (1, 256);
         TestAudio::fillWithNoise (block, random);
         history.insert (history.end(), block.getReadPointer (0), block.getReadPointer (0) + 256);
-        const auto phases = mode == 4 ? std::vector<int> { 0, 1, 2, 3 } : mode == 2 ? std::vector<int> { 1, 3 } : std::vector<int>();
+        const auto phases = mode == 4 ? std::vector<int> { 0, 1, 2, 3 } : mode == 2 ? std::vector<int> { 1, 3 }
+                                                                                    : std::vector<int>();
         EXPECT_EQ (measure (detector, block)[0], plainLevel (history, 256, phases)) << rate;
 
         if (mode == 0)

@@ -17,7 +17,7 @@ public:
         processor.setPlayHead (&playHead);
     }
 
-    ~PlayingHost()   { processor.setPlayHead (nullptr); }
+    ~PlayingHost() { processor.setPlayHead (nullptr); }
 
     /** One block in place; false if any sample came out changed. */
     bool play (juce::AudioBuffer<float>& block, bool playing = true)

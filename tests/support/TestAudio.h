@@ -24,7 +24,8 @@ namespace TestAudio
     {
         for (int c = 0; c < numChannels; ++c)
             if (std::memcmp (a.getReadPointer (c), b.getReadPointer (c),
-                             sizeof (float) * static_cast<size_t> (numSamples)) != 0)
+                             sizeof (float) * static_cast<size_t> (numSamples))
+                != 0)
                 return false;
 
         return true;

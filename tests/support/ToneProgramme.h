@@ -13,7 +13,7 @@ class ToneProgramme final
 public:
     struct Tone
     {
-        double levelDbfs;   // peak level of the sine in each channel
+        double levelDbfs; // peak level of the sine in each channel
         double frequency;
         double seconds;
     };
@@ -30,8 +30,8 @@ public:
         }
     }
 
-    juce::int64 getTotalSamples() const     { return toneEnds.empty() ? 0 : toneEnds.back(); }
-    double getSampleRate() const            { return sampleRate; }
+    juce::int64 getTotalSamples() const { return toneEnds.empty() ? 0 : toneEnds.back(); }
+    double getSampleRate() const { return sampleRate; }
 
     /** Writes the next samples into every channel of the buffer, as many as
         fit or remain, and returns how many. */
