@@ -277,14 +277,14 @@ namespace
     }
 
     //==============================================================================
-    struct ImageSpec
+    struct ImageRecipe
     {
         const char* file;
         int width, height;
         std::function<void (Graphics&)> draw;
     };
 
-    std::vector<ImageSpec> allImages()
+    std::vector<ImageRecipe> allImages()
     {
         const std::vector<Background> backgrounds {
             { "meter-ebu-9.png", -41.0f, -14.0f, { -14, -16, -18, -20, -23, -26, -28, -30, -35, -41 }, -23, "LUFS" },
@@ -295,7 +295,7 @@ namespace
             { "meter-other-18.png", -59.0f, -5.0f, { -6, -12, -18, -24, -30, -40, -50, -59 }, -24, "LKFS" },
         };
 
-        std::vector<ImageSpec> images {
+        std::vector<ImageRecipe> images {
             { "logo.png", 194, 60, drawLogo },
             { "truepeak-on.png", 20, 20, [] (Graphics& g) { drawLamp (g, true); } },
             { "truepeak-off.png", 20, 20, [] (Graphics& g) { drawLamp (g, false); } },
@@ -323,13 +323,13 @@ namespace
         return images;
     }
 
-    juce::Image render (const ImageSpec& spec)
+    juce::Image render (const ImageRecipe& recipe)
     {
-        juce::Image image (juce::Image::ARGB, spec.width, spec.height, true, juce::SoftwareImageType());
+        juce::Image image (juce::Image::ARGB, recipe.width, recipe.height, true, juce::SoftwareImageType());
         {
             Graphics g (image);
             g.fillAll (black);
-            spec.draw (g);
+            recipe.draw (g);
         }
         return image;
     }
@@ -383,21 +383,21 @@ int main (int argc, char** argv)
 
     int failures = 0;
 
-    for (const auto& spec : allImages())
+    for (const auto& recipe : allImages())
     {
-        const auto image = render (spec);
-        const auto file = folder.getChildFile (spec.file);
+        const auto image = render (recipe);
+        const auto file = folder.getChildFile (recipe.file);
 
         if (! isOpaque (image))
         {
-            std::cerr << spec.file << ": drawing left transparent pixels\n";
+            std::cerr << recipe.file << ": drawing left transparent pixels\n";
             ++failures;
         }
         else if (check)
         {
             if (! samePixels (image, juce::ImageFileFormat::loadFrom (file)))
             {
-                std::cerr << spec.file << ": differs from its drawing; run scripts/make-images.sh\n";
+                std::cerr << recipe.file << ": differs from its drawing; run scripts/make-images.sh\n";
                 ++failures;
             }
         }
