@@ -62,17 +62,8 @@ TEST (LoudnessHistogram, GatesAndPercentilesAsTheStandardsDefineThem)
         EXPECT_NEAR (high, gated[gated.size() * 19 / 20], 0.1001) << trial;
     }
 
-    // One value per bin, so the nearest ranks show as bins: of 20 values ranks 2 and 19.
-    h->clear();
-
-    for (int i = 0; i < 20; ++i)
-        h->add (-30.0f + 0.1f * (float) i);
-
-    float low = 1.0f, high = 1.0f;
-    h->loudnessRange (low, high);
-    EXPECT_EQ (std::pair (low, high), std::pair (-29.8f, -28.1f));
-
     // Empty, and a bin that stops counting at 2^24, where a float stops counting whole values.
+    float low = 1.0f, high = 1.0f;
     h->clear();
     EXPECT_EQ (std::tuple (h->integratedLoudness(), h->loudnessRange (low, high), low, high), std::tuple (-70.0f, 0.0f, -70.0f, -70.0f));
 
