@@ -146,10 +146,7 @@ TEST (Concurrency, ResetsPreparationsParametersAndSettingsWhileBlocksRun)
     PlayingHost host (*p);
     ToneProgramme tone ({ { -20.0, 1000.0, 3.5 } });
     EXPECT_TRUE (host.play (tone, 2, 4800));
-    const auto r = p->readings.load();
-
-    for (auto value : { r.momentaryLoudness, r.shortTermLoudness, r.integratedLoudness, r.maxMomentaryLoudness })
-        EXPECT_NEAR (value, -20.0f, 0.11f);
+    EXPECT_NEAR (p->readings.integratedLoudness.load(), -20.0f, 0.11f);
 }
 
 TEST (Concurrency, NothingFromBeforeAResetComesBackWhileTheLoudnessThreadMeasures)

@@ -159,12 +159,7 @@ namespace
         return m;
     }
 
-    struct Case
-    {
-        const Programme* programme;
-        double rate;
-        int offlineBlockSize;
-    };
+    using Case = std::tuple<const Programme*, double, int>; // the programme, the rate, the offline block size
 
     class ReferenceProgramme : public ::testing::TestWithParam<Case>
     {};
@@ -176,7 +171,7 @@ namespace
 //==============================================================================
 TEST_P (ReferenceProgramme, ReadsAsPublishedAndAsLibebur128PacedOfflineAndRenderedFast)
 {
-    const auto& [programmePointer, rate, offlineBlockSize] = GetParam();
+    const auto [programmePointer, rate, offlineBlockSize] = GetParam();
     const auto& programme = *programmePointer;
     const auto samples = (double) ToneProgramme (programme.tones, rate).getTotalSamples();
 
@@ -217,7 +212,7 @@ TEST_P (ReferenceProgramme, ReadsAsPublishedAndAsLibebur128PacedOfflineAndRender
 }
 
 INSTANTIATE_TEST_SUITE_P (Programmes, ReferenceProgramme,
-                          ::testing::Values (Case { &tech3341[0], 48000.0, 512 }, Case { &tech3341[1], 48000.0, 1000 }, Case { &tech3341[2], 48000.0, 0 },
-                                             Case { &tech3341[3], 48000.0, 4096 }, Case { &tech3341[4], 96000.0, 2400 }, Case { &tech3342[0], 48000.0, 1000 },
-                                             Case { &tech3342[2], 48000.0, 0 }, Case { &tech3341[3], 44100.0, 512 }, Case { &tech3342[1], 44100.0, 1000 },
-                                             Case { &tech3341[0], 192000.0, 8192 }));
+                          ::testing::Values (Case (&tech3341[0], 48000.0, 512), Case (&tech3341[1], 48000.0, 1000), Case (&tech3341[2], 48000.0, 0),
+                                             Case (&tech3341[3], 48000.0, 4096), Case (&tech3341[4], 96000.0, 2400), Case (&tech3342[0], 48000.0, 1000),
+                                             Case (&tech3342[2], 48000.0, 0), Case (&tech3341[3], 44100.0, 512), Case (&tech3342[1], 44100.0, 1000),
+                                             Case (&tech3341[0], 192000.0, 8192)));

@@ -279,13 +279,13 @@ TEST (ProcessorBlocks, ASteadyHostAllocatesNothingOnTheAudioThread)
         juce::AudioBuffer<float> buffer (6, 512);
         juce::Random random (1);
 
-        const auto block = [&] (int length, bool playing = true) {
+        const auto block = [&] (int length, bool playing) {
             juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), 6, length);
             TestAudio::fillWithNoise (view, random);
             host.play (view, playing);
         };
 
-        block (512); // longer than announced: may grow buffers
+        block (512, true); // longer than announced: may grow buffers
         // Shorter blocks, play-state changes and offline blocks allocate nothing.
         const ScopedAllocationCounter counter;
 

@@ -100,10 +100,8 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARingAndAfterAResetReadsOnlyNewAud
     EXPECT_EQ (full.getNumReady(), 0);
     full.write (ramp (200, 10));
     EXPECT_EQ (full.getNumReady(), 10);
-}
 
-TEST (OverlapFifo, SumsSquaresLikeTheWindowsRmsLevelWithEitherKernelAtAnyChannelCount)
-{
+    // Squares are summed like the window's RMS level with either kernel at any channel count.
     for (bool avx2 : { true, false })
     {
         SimdDispatch::setAvx2Allowed (avx2);
@@ -112,11 +110,11 @@ TEST (OverlapFifo, SumsSquaresLikeTheWindowsRmsLevelWithEitherKernelAtAnyChannel
         // a whole number of vector lanes.
         for (int channels = 1; channels <= OverlapFifo::numChannels; ++channels)
         {
-            OverlapFifo fifo (64, 0.0f);
-            fifo.write (ramp (0, 40, channels));
-            ASSERT_TRUE (readsRamp (fifo, 40, 0, 40, channels));
-            fifo.write (ramp (40, 37, channels));
-            EXPECT_TRUE (readsRamp (fifo, 37, 40, 37, channels)) << channels << (avx2 ? " channels, AVX2" : " channels");
+            OverlapFifo ring (64, 0.0f);
+            ring.write (ramp (0, 40, channels));
+            ASSERT_TRUE (readsRamp (ring, 40, 0, 40, channels));
+            ring.write (ramp (40, 37, channels));
+            EXPECT_TRUE (readsRamp (ring, 37, 40, 37, channels)) << channels << (avx2 ? " channels, AVX2" : " channels");
         }
     }
 
