@@ -49,8 +49,6 @@ HostedPluginLoader::HostedPluginLoader()
     formatManager.addFormat (new juce::LV2PluginFormat());
 }
 
-HostedPluginLoader::~HostedPluginLoader() = default;
-
 juce::String HostedPluginLoader::getFormatName (Format format)
 {
     return format == Format::vst3 ? "VST3" : "LV2";

@@ -3,7 +3,6 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
-#include <ostream>
 
 /** Finds and creates the built VST3 and LV2 plug-ins through JUCE's hosting
     formats, as a host application does.
@@ -22,7 +21,6 @@ public:
     };
 
     HostedPluginLoader();
-    ~HostedPluginLoader();
 
     /** What the format's scan reports for the built plug-in; null when the
         scan finds nothing. */
@@ -43,9 +41,3 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HostedPluginLoader)
 };
-
-/** Names the format in test names and messages. */
-inline void PrintTo (HostedPluginLoader::Format format, std::ostream* stream)
-{
-    *stream << HostedPluginLoader::getFormatName (format);
-}
