@@ -27,10 +27,7 @@ public:
     std::unique_ptr<juce::PluginDescription> findDescription (Format);
 
     /** A new instance, or null with the reason in error. */
-    std::unique_ptr<juce::AudioPluginInstance> createInstance (Format, double sampleRate,
-                                                               int blockSize, juce::String& error);
-
-    static juce::String getFormatName (Format);
+    std::unique_ptr<juce::AudioPluginInstance> createInstance (Format, double sampleRate, int blockSize, juce::String& error);
 
     /** The plug-in's own parameters in host order, without the bypass
         parameter that a wrapper or a host adds of its own. */

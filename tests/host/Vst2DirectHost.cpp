@@ -39,19 +39,12 @@ Vst2DirectHost::~Vst2DirectHost()
 {
     if (effect != nullptr)
     {
-        if (resumed)
-            dispatch (effMainsChanged, 0, 0);
-
+        dispatch (effMainsChanged, 0, 0); // suspended first, as hosts do
         dispatch (effClose); // deletes the plug-in instance
     }
 
     if (library != nullptr)
         dlclose (library);
-}
-
-VstIntPtr Vst2DirectHost::dispatch (int opcode, int index, VstIntPtr value, void* ptr, float opt)
-{
-    return effect->dispatcher (effect, opcode, index, value, ptr, opt);
 }
 
 std::string Vst2DirectHost::getString (int opcode, int index)
@@ -64,13 +57,10 @@ std::string Vst2DirectHost::getString (int opcode, int index)
 
 void Vst2DirectHost::prepare (double sampleRate, int blockSize)
 {
-    if (resumed)
-        dispatch (effMainsChanged, 0, 0);
-
+    dispatch (effMainsChanged, 0, 0);
     dispatch (effSetSampleRate, 0, 0, nullptr, (float) sampleRate);
     dispatch (effSetBlockSize, 0, blockSize);
     dispatch (effMainsChanged, 0, 1);
-    resumed = true;
 }
 
 std::vector<std::uint8_t> Vst2DirectHost::getChunk (bool preset)

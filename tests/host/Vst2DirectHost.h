@@ -25,7 +25,7 @@ public:
     const std::string& getError() const noexcept { return error; }
     AEffect& getEffect() const noexcept { return *effect; }
 
-    VstIntPtr dispatch (int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
+    VstIntPtr dispatch (int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f) { return effect->dispatcher (effect, opcode, index, value, ptr, opt); }
 
     /** A string query into a roomy buffer, so an overlong answer shows
         instead of corrupting memory. */
@@ -48,7 +48,6 @@ private:
     void* library = nullptr;
     AEffect* effect = nullptr;
     std::string error;
-    bool resumed = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Vst2DirectHost)
 };
