@@ -49,8 +49,8 @@ target_link_libraries(KeltHostTests PRIVATE
     X11::X11
     ${CMAKE_DL_LIBS})
 
-# Each format's editor opens a hundred times while audio runs, which a small
-# CI machine may take well over a minute for.
+# Each format's editor opens thirty times while audio runs, which a small
+# CI machine may take a minute or more for.
 gtest_discover_tests(KeltHostTests
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 180 LABELS host)

@@ -23,18 +23,13 @@ namespace
             std::error_code ec;
             fs::create_directory (folder / ".lv2", ec);
             fs::create_directory_symlink (bundle, folder / ".lv2" / bundle.filename(), ec);
-
-            // Before any format exists: JUCE's LV2 hosting reads its search
-            // path when it is created.
-            setenv ("HOME", folder.c_str(), 1);
+            setenv ("HOME", folder.c_str(), 1); // before any format exists: JUCE's LV2 hosting reads it once
         }
 
         ~ScratchHome()
         {
             std::error_code ec;
-
-            if (! folder.empty())
-                fs::remove_all (folder, ec);
+            fs::remove_all (folder, ec); // an empty path removes nothing
         }
 
         fs::path folder;
@@ -44,16 +39,8 @@ namespace
 HostedPluginLoader::HostedPluginLoader()
 {
     static ScratchHome home;
-
     formatManager.addFormat (new juce::VST3PluginFormat());
     formatManager.addFormat (new juce::LV2PluginFormat());
-}
-
-HostedPluginLoader::~HostedPluginLoader() = default;
-
-juce::String HostedPluginLoader::getFormatName (Format format)
-{
-    return format == Format::vst3 ? "VST3" : "LV2";
 }
 
 juce::Array<juce::AudioProcessorParameter*> HostedPluginLoader::getOwnParameters (juce::AudioPluginInstance& instance)
@@ -67,29 +54,17 @@ std::unique_ptr<juce::PluginDescription> HostedPluginLoader::findDescription (Fo
 {
     // LV2 plug-ins are looked up by URI; the VST3 scan takes the bundle, three
     // folders above the binary (<bundle>.vst3/Contents/<arch>/<binary>.so).
-    const auto target = format == Format::lv2 ? juce::String (KELT_LV2_URI)
-                                              : juce::File (KELT_VST3_BINARY).getParentDirectory().getParentDirectory().getParentDirectory().getFullPathName();
-
-    for (auto* pluginFormat : formatManager.getFormats())
-    {
-        juce::OwnedArray<juce::PluginDescription> found;
-
-        if (pluginFormat->getName() == getFormatName (format))
-            pluginFormat->findAllTypesForFile (found, target);
-
-        if (! found.isEmpty())
-            return std::unique_ptr<juce::PluginDescription> (found.removeAndReturn (0));
-    }
-
-    return nullptr;
+    const auto target = format == Format::lv2 ? juce::String (KELT_LV2_URI) : juce::File (KELT_VST3_BINARY).getParentDirectory().getParentDirectory().getParentDirectory().getFullPathName();
+    juce::OwnedArray<juce::PluginDescription> found;
+    formatManager.getFormat (format == Format::vst3 ? 0 : 1)->findAllTypesForFile (found, target);
+    return std::unique_ptr<juce::PluginDescription> (found.isEmpty() ? nullptr : found.removeAndReturn (0));
 }
 
-std::unique_ptr<juce::AudioPluginInstance> HostedPluginLoader::createInstance (Format format, double sampleRate,
-                                                                               int blockSize, juce::String& error)
+std::unique_ptr<juce::AudioPluginInstance> HostedPluginLoader::createInstance (Format format, double sampleRate, int blockSize, juce::String& error)
 {
     if (const auto description = findDescription (format))
         return formatManager.createPluginInstance (*description, sampleRate, blockSize, error);
 
-    error = "the " + getFormatName (format) + " scan found no plug-in";
+    error = format == Format::vst3 ? "the VST3 scan found no plug-in" : "the LV2 scan found no plug-in";
     return nullptr;
 }

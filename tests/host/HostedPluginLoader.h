@@ -3,7 +3,6 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
-#include <ostream>
 
 /** Finds and creates the built VST3 and LV2 plug-ins through JUCE's hosting
     formats, as a host application does.
@@ -22,17 +21,13 @@ public:
     };
 
     HostedPluginLoader();
-    ~HostedPluginLoader();
 
     /** What the format's scan reports for the built plug-in; null when the
         scan finds nothing. */
     std::unique_ptr<juce::PluginDescription> findDescription (Format);
 
     /** A new instance, or null with the reason in error. */
-    std::unique_ptr<juce::AudioPluginInstance> createInstance (Format, double sampleRate,
-                                                               int blockSize, juce::String& error);
-
-    static juce::String getFormatName (Format);
+    std::unique_ptr<juce::AudioPluginInstance> createInstance (Format, double sampleRate, int blockSize, juce::String& error);
 
     /** The plug-in's own parameters in host order, without the bypass
         parameter that a wrapper or a host adds of its own. */
@@ -43,9 +38,3 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HostedPluginLoader)
 };
-
-/** Names the format in test names and messages. */
-inline void PrintTo (HostedPluginLoader::Format format, std::ostream* stream)
-{
-    *stream << HostedPluginLoader::getFormatName (format);
-}

@@ -5,67 +5,33 @@
 #include <dlfcn.h>
 
 #include <chrono>
-#include <cstddef>
 #include <memory>
 #include <thread>
 
 namespace
 {
-    // The effect is unknown while VSTPluginMain runs, yet the plug-in already
-    // calls back (it asks for the host version first).
-    thread_local Vst2DirectHost* hostBeingCreated = nullptr;
-
-    /** A speaker arrangement with room for its open-ended speaker array,
-        zeroed and aligned for the struct. Several of the names are marked
-        unknown in the fst headers, but the wrapper was built against them. */
-    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
-    std::vector<std::max_align_t> speakerArrangement (int numChannels)
+    // The plug-in asks for the host's version; everything else (time info,
+    // automation, size requests) a host may leave unanswered.
+    VstIntPtr hostCallback (AEffect*, int opcode, int, VstIntPtr, void*, float)
     {
-        const auto bytes = sizeof (VstSpeakerArrangement) + (size_t) numChannels * sizeof (VstSpeakerProperties);
-        std::vector<std::max_align_t> storage ((bytes + sizeof (std::max_align_t) - 1) / sizeof (std::max_align_t));
-        auto& arrangement = *reinterpret_cast<VstSpeakerArrangement*> (storage.data());
-        const int types[] = { kSpeakerArrUserDefined, kSpeakerArrMono, kSpeakerArrStereo, kSpeakerArr30Cine,
-                              kSpeakerArrUserDefined, kSpeakerArr50, kSpeakerArr51 };
-        arrangement.type = numChannels < 7 ? types[numChannels] : kSpeakerArrUserDefined;
-        arrangement.numChannels = numChannels;
-
-        // L, R, C, LFE, Ls, Rs; 5.0 leaves out the LFE.
-        const int order51[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLfe, kSpeakerLs, kSpeakerRs };
-        const int order50[] = { kSpeakerL, kSpeakerR, kSpeakerC, kSpeakerLs, kSpeakerRs };
-
-        for (int i = 0; i < numChannels; ++i)
-            arrangement.speakers[i].type = numChannels == 1 ? kSpeakerM : numChannels == 5 ? order50[i]
-                                                                    : i < 6                ? order51[i]
-                                                                                           : kSpeakerUndefined;
-        return storage;
+        return opcode == audioMasterVersion ? kVstVersion : 0;
     }
-    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
 }
 
 Vst2DirectHost::Vst2DirectHost (const std::string& libraryPath)
 {
     library = dlopen (libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     auto* entry = library != nullptr ? dlsym (library, "VSTPluginMain") : nullptr;
-
-    if (entry == nullptr)
-    {
-        const auto* reason = dlerror();
-        error = "cannot load VSTPluginMain: " + std::string (reason != nullptr ? reason : "unknown reason");
-        return;
-    }
-
-    hostBeingCreated = this;
-    auto* created = reinterpret_cast<AEffect* (*) (audioMasterCallback)> (entry) (hostCallback);
-    hostBeingCreated = nullptr;
+    auto* created = entry != nullptr ? reinterpret_cast<AEffect* (*) (audioMasterCallback)> (entry) (hostCallback) : nullptr;
 
     if (created == nullptr || created->magic != kEffectMagic)
     {
-        error = "VSTPluginMain gave no effect";
+        const auto* reason = dlerror();
+        error = "no effect from VSTPluginMain: " + std::string (reason != nullptr ? reason : "");
         return;
     }
 
     effect = created;
-    effect->resvd1 = reinterpret_cast<VstIntPtr> (this);
     dispatch (effOpen);
 }
 
@@ -73,9 +39,7 @@ Vst2DirectHost::~Vst2DirectHost()
 {
     if (effect != nullptr)
     {
-        if (resumed)
-            suspend();
-
+        dispatch (effMainsChanged, 0, 0); // suspended first, as hosts do
         dispatch (effClose); // deletes the plug-in instance
     }
 
@@ -83,50 +47,20 @@ Vst2DirectHost::~Vst2DirectHost()
         dlclose (library);
 }
 
-VstIntPtr Vst2DirectHost::dispatch (int opcode, int index, VstIntPtr value, void* ptr, float opt)
-{
-    return effect->dispatcher (effect, opcode, index, value, ptr, opt);
-}
-
 std::string Vst2DirectHost::getString (int opcode, int index)
 {
-    // Far beyond any limit the interface names; the tail stays zero.
-    char buffer[512] = {};
+    char buffer[512] = {}; // far beyond any limit the interface names
     dispatch (opcode, index, 0, buffer);
     buffer[sizeof (buffer) - 1] = 0;
     return buffer;
 }
 
-void Vst2DirectHost::setRateAndBlockSize (double newSampleRate, int newBlockSize)
-{
-    sampleRate = newSampleRate;
-    blockSize = newBlockSize;
-    dispatch (effSetSampleRate, 0, 0, nullptr, (float) newSampleRate);
-    dispatch (effSetBlockSize, 0, newBlockSize);
-}
-
-bool Vst2DirectHost::setSpeakerArrangement (int numInputs, int numOutputs)
-{
-    auto in = speakerArrangement (numInputs), out = speakerArrangement (numOutputs);
-    return dispatch (effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr> (in.data()), out.data()) != 0;
-}
-
-void Vst2DirectHost::resume()
-{
-    dispatch (effMainsChanged, 0, 1);
-    resumed = true;
-}
-void Vst2DirectHost::suspend()
+void Vst2DirectHost::prepare (double sampleRate, int blockSize)
 {
     dispatch (effMainsChanged, 0, 0);
-    resumed = false;
-}
-
-void Vst2DirectHost::processReplacing (float* const* inputs, float* const* outputs, int numSamples)
-{
-    // The interface predates const; the plug-in leaves the pointer arrays alone.
-    effect->processReplacing (effect, const_cast<float**> (inputs), const_cast<float**> (outputs), numSamples);
-    timeInfo.samplePos += numSamples;
+    dispatch (effSetSampleRate, 0, 0, nullptr, (float) sampleRate);
+    dispatch (effSetBlockSize, 0, blockSize);
+    dispatch (effMainsChanged, 0, 1);
 }
 
 std::vector<std::uint8_t> Vst2DirectHost::getChunk (bool preset)
@@ -137,48 +71,33 @@ std::vector<std::uint8_t> Vst2DirectHost::getChunk (bool preset)
     return bytes != nullptr && size > 0 ? std::vector<std::uint8_t> (bytes, bytes + size) : std::vector<std::uint8_t>();
 }
 
-void Vst2DirectHost::setChunk (const std::vector<std::uint8_t>& chunk, bool preset)
+void Vst2DirectHost::setChunk (std::vector<std::uint8_t> chunk, bool preset)
 {
-    // The interface takes a writable pointer, so the plug-in gets a copy.
-    auto copy = chunk;
-    dispatch (effSetChunk, preset ? 1 : 0, (VstIntPtr) copy.size(), copy.data());
+    dispatch (effSetChunk, preset ? 1 : 0, (VstIntPtr) chunk.size(), chunk.data());
 }
 
-Vst2DirectHost::EditorSize Vst2DirectHost::getEditorRect()
-{
-    ERect* rect = nullptr;
-    dispatch (effEditGetRect, 0, 0, &rect);
-    return rect != nullptr ? EditorSize { rect->right - rect->left, rect->bottom - rect->top } : EditorSize {};
-}
-
-Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs, const std::function<bool()>& alsoWaitFor)
+std::pair<int, int> Vst2DirectHost::openEditorInX11Window (int timeoutMs, const std::function<bool (std::pair<int, int>)>& done)
 {
     std::unique_ptr<Display, int (*) (Display*)> display (XOpenDisplay (nullptr), XCloseDisplay);
+    std::pair<int, int> size;
 
     if (display == nullptr)
-        return {};
+        return size;
 
     const auto screen = DefaultScreen (display.get());
-    const auto parent = XCreateSimpleWindow (display.get(), RootWindow (display.get(), screen), 0, 0, 400, 600, 0,
-                                             BlackPixel (display.get(), screen), BlackPixel (display.get(), screen));
+    const auto parent = XCreateSimpleWindow (display.get(), RootWindow (display.get(), screen), 0, 0, 400, 600, 0, 0, 0);
     XMapWindow (display.get(), parent);
     XSync (display.get(), False);
-    EditorSize size;
 
     if (dispatch (effEditOpen, 0, 0, reinterpret_cast<void*> (parent)) != 0)
     {
-        // The plug-in runs its event loop through effEditIdle until its window
-        // shows inside ours.
-        const auto done = [&] { return size.width != 0 && (! alsoWaitFor || alsoWaitFor()); };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
 
-        for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-             ! done() && std::chrono::steady_clock::now() < deadline;)
+        while (! done (size) && std::chrono::steady_clock::now() < deadline)
         {
             dispatch (effEditIdle);
             XSync (display.get(), False);
-
-            Window root = 0, parentOfParent = 0;
-            Window* children = nullptr;
+            Window root = 0, parentOfParent = 0, *children = nullptr;
             unsigned int numChildren = 0;
             XWindowAttributes attributes {};
 
@@ -189,7 +108,7 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs,
             if (children != nullptr)
                 XFree (children);
 
-            std::this_thread::sleep_for (std::chrono::milliseconds (done() ? 0 : 10));
+            std::this_thread::sleep_for (std::chrono::milliseconds (10));
         }
 
         dispatch (effEditClose);
@@ -198,29 +117,4 @@ Vst2DirectHost::EditorSize Vst2DirectHost::openEditorInX11Window (int timeoutMs,
     XDestroyWindow (display.get(), parent);
     XSync (display.get(), False);
     return size;
-}
-
-VstIntPtr Vst2DirectHost::hostCallback (AEffect* fromEffect, int opcode, int, VstIntPtr, void*, float)
-{
-    auto* host = fromEffect != nullptr && fromEffect->resvd1 != 0 ? reinterpret_cast<Vst2DirectHost*> (fromEffect->resvd1)
-                                                                  : hostBeingCreated;
-    if (opcode == audioMasterVersion)
-        return kVstVersion;
-
-    return host != nullptr ? host->handleHostOpcode (opcode) : 0;
-}
-
-VstIntPtr Vst2DirectHost::handleHostOpcode (int opcode)
-{
-    switch (opcode)
-    {
-        case audioMasterGetSampleRate: return (VstIntPtr) sampleRate;
-        case audioMasterGetBlockSize: return blockSize;
-        case audioMasterGetTime:
-            // A stopped transport at the current position.
-            timeInfo.sampleRate = sampleRate;
-            timeInfo.flags = 0;
-            return reinterpret_cast<VstIntPtr> (&timeInfo);
-        default: return 0; // automation, idle, size requests: nothing to do
-    }
 }
