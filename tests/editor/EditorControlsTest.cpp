@@ -6,6 +6,15 @@
 #include <chrono>
 #include <thread>
 
+namespace
+{
+    void runPendingMessages()
+    {
+        while (juce::dispatchNextMessageOnSystemQueue (true))
+        {}
+    }
+}
+
 TEST (EditorControls, ClicksActOnTheProcessorAndSwitchPages)
 {
     EditorTestbed t;
@@ -43,7 +52,7 @@ TEST (EditorControls, ClicksActOnTheProcessorAndSwitchPages)
     EXPECT_FALSE (peak.getToggleState() || peak.isEnabled());
 
     // A reset empties the display at the next tick.
-    t.play ({ -10.0f, -10.0f }, 4.0);
+    t.play (-10.0f, 4.0);
     ASSERT_EQ (t.at (1, 154, 75).getText(), "-10.0 LUFS");
     t.click ({ 196.0f, 411.0f });
     t.tick();
@@ -70,31 +79,30 @@ TEST (EditorControls, ClicksActOnTheProcessorAndSwitchPages)
 TEST (EditorControls, ANewEditorShowsTheMeasurementThatRanOnAndSetsTheMinusOneLimit)
 {
     EditorTestbed t;
-    t.play ({ -23.0f, -23.0f }, 4.0);
+    t.play (-23.0f, 4.0);
     t.closeEditor();
-    t.play ({ -23.0f, -23.0f }, 4.0);
+    t.play (-23.0f, 4.0);
     t.p.setParameter (2, 6.0f / 11.0f);
     ParameterLog host;
     t.p.addListener (&host);
 
     t.openEditor();
-    EditorTestbed::runPendingMessages(); // the opening's own limit choice
+    runPendingMessages(); // the opening's own limit choice
     t.tick();
 
     // The mode list's notifications change nothing.
     t.at<juce::ComboBox> (2, 15, 40).setSelectedId (3, juce::sendNotificationSync);
     EXPECT_EQ (host.changes, (std::vector<std::pair<int, float>> { { 2, 1.0f } }));
     EXPECT_EQ (t.p.truePeakMaxLevel.load(), -1.0f);
-    EXPECT_EQ (t.p.measurementScale.load(), 18.0f);
     EXPECT_EQ (t.at (1, 154, 285).getText(), "00:00:08:00");
     EXPECT_EQ (t.at (1, 154, 75).getText(), "-23.0 LUFS");
     t.p.removeListener (&host);
 }
 
-TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
+TEST (EditorControls, OpensTicksResetsAndClosesWhileTheAudioAndLoudnessThreadsRun)
 {
     EditorTestbed t;
-    t.play ({ -20.0f, -20.0f }, 0.05); // leaves a block of the sine to play on
+    t.play (-20.0f, 0.05); // leaves a block of the sine to play on
     t.closeEditor();
     t.p.prepareToPlay (EditorTestbed::sampleRate, EditorTestbed::blockSize); // the loudness thread measures
     std::atomic<bool> stop { false };
@@ -108,9 +116,9 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
         }
     });
 
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 40; ++i)
     {
-        if (i == 50)
+        if (i == 20)
             t.p.prepareToPlay (44100.0, EditorTestbed::blockSize); // a new rate while blocks run
 
         t.openEditor();
@@ -123,7 +131,7 @@ TEST (EditorControls, OpensTicksResetsAndClosesAHundredTimesWhileTheAudioRuns)
         {
             t.tick();
             t.editor->buttonClicked (&t.at<juce::Button> (1, 154, 369));
-            EditorTestbed::runPendingMessages();
+            runPendingMessages();
             t.tick();
         }
 

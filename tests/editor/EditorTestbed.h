@@ -35,6 +35,8 @@ inline bool writePng (const juce::Image& image, const juce::String& name)
     return out.openedOk() && juce::PNGImageFormat().writeImageToStream (image, out);
 }
 
+inline juce::Colour textColour (const juce::Label& label) { return label.findColour (juce::Label::textColourId); }
+
 /** A processor with an open editor and a host that plays a steady 1 kHz sine
     through it: one 50 ms block, one measurement step and one refresh tick at
     a time, as they come when the loudness thread keeps up. */
@@ -43,9 +45,9 @@ struct EditorTestbed
     static constexpr double sampleRate = 48000.0;
     static constexpr int blockSize = 2400; // 50 whole periods
 
-    explicit EditorTestbed (int numChannels = 2) : block (numChannels, blockSize)
+    EditorTestbed() : block (2, blockSize)
     {
-        p.setPlayConfigDetails (numChannels, numChannels, sampleRate, blockSize);
+        p.setPlayConfigDetails (2, 2, sampleRate, blockSize);
         p.prepareToPlay (sampleRate, blockSize);
         p.releaseResources(); // the steps run here, after each block
         p.setPlayHead (&playHead);
@@ -65,15 +67,15 @@ struct EditorTestbed
 
     void tick() { editor->timerCallback(); }
 
-    /** Plays the sine at a level in dBFS peak for each channel, at 25 fps. */
-    void play (const std::vector<float>& levels, double seconds)
+    /** Plays the sine at a level in dBFS peak in both channels, at 25 fps. */
+    void play (float level, double seconds)
     {
+        for (int i = 0; i < blockSize; ++i)
+            for (int c = 0; c < 2; ++c)
+                block.setSample (c, i, std::pow (10.0f, level / 20.0f) * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
+
         for (int b = 0; b < juce::roundToInt (seconds * 20.0); ++b)
         {
-            for (int c = 0; c < block.getNumChannels(); ++c)
-                for (int i = 0; i < blockSize; ++i)
-                    block.setSample (c, i, std::pow (10.0f, levels[(size_t) c] / 20.0f) * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
-
             playHead.set (true, position, sampleRate);
             playHead.position.setFrameRate (juce::AudioPlayHead::fps25);
             position += blockSize;
@@ -108,31 +110,12 @@ struct EditorTestbed
     }
 
     /** A Statistics value: 0 program loudness, 1 range, 2 and 3 the highest
-        short-term and momentary loudness (after the logo, caption, value
-        and unit of each row). */
-    juce::Label& statistic (int row)
-    {
-        return dynamic_cast<juce::Label&> (*editor->getChildComponent (3)->getChildComponent (2 + 3 * row));
-    }
+        short-term and momentary loudness. */
+    juce::Label& statistic (int row) { return dynamic_cast<juce::Label&> (*editor->getChildComponent (3)->getChildComponent (2 + 3 * row)); }
 
     juce::TabbedButtonBar& tabs() { return dynamic_cast<juce::TabbedButtonBar&> (*editor->getChildComponent (0)); }
 
-    static juce::Colour textColour (const juce::Label& label) { return label.findColour (juce::Label::textColourId); }
-
-    static void runPendingMessages()
-    {
-        while (juce::dispatchNextMessageOnSystemQueue (true))
-        {}
-    }
-
     juce::Image snapshot() { return editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f); }
-
-    /** Shows a page by its tab, as a click on the tab does. */
-    void showTab (int index)
-    {
-        tabs().setCurrentTabIndex (index);
-        tabs().dispatchPendingMessages();
-    }
 
     TestPlayHead playHead; // outlives the processor that holds it
     Kelt5_1liteAudioProcessor p;

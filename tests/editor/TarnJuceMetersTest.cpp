@@ -51,99 +51,69 @@ namespace
     struct RepaintCounter final : public juce::CachedComponentImage
     {
         void paint (juce::Graphics&) override {}
-        bool invalidateAll() override
-        {
-            ++count;
-            return true;
-        }
-        bool invalidate (const juce::Rectangle<int>&) override
-        {
-            ++count;
-            return true;
-        }
+        bool invalidateAll() override { return ++count > 0; }
+        bool invalidate (const juce::Rectangle<int>&) override { return ++count > 0; }
         void releaseResources() override {}
         int count = 0;
     };
-
-    constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
 }
 
 TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
 {
-    // From a level of 0.25. One or two lit rows of the bar would lie below its 350-row image.
+    constexpr auto nan = std::numeric_limits<float>::quiet_NaN();
+
+    // 'v' the bar: a level set twice after 0.25, then the level it keeps (one or
+    // two lit rows would lie below its 350-row image; 105.6 rows truncate to 105). 'a' the arrow: its
+    // position, with (1) or without (0) its image; at 0 its tip falls a row
+    // below the strip, a stray position shows none. 'b' the range band's ends.
     const struct
     {
-        float newLevel, stored;
-        bool repaints;
+        char meter;
+        float a, b;
         const char* runs;
-    } bars[] = {
-        { 0.5f, 0.5f, true, "0-175:1@0 176-349:2@0 350-351:-" },
-        { 0.25f, 0.25f, false, "0-263:1@0 264-349:2@0 350-351:-" },
-        { 0.3f, 0.3f, true, "0-246:1@0 247-349:2@0 350-351:-" }, // 105.6 rows truncate to 105
-        { 1.0f / 352, 1.0f / 352, true, "0-349:1@0 350-351:-" },
-        { 2.0f / 352, 2.0f / 352, true, "0-349:1@0 350-351:-" },
-        { 1.7f, 1.0f, true, "0-349:2@0 350-351:-" },
-        { -3.0f, 0.0f, true, "0-349:1@0 350-351:-" },
-        { notANumber, 0.0f, true, "0-349:1@0 350-351:-" },
+        // clang-format off
+    } cases[] = {
+        { 'v', 0.5f, 0.5f, "0-175:1@0 176-349:2@0 350-351:-" }, { 'v', 0.25f, 0.25f, "0-263:1@0 264-349:2@0 350-351:-" },
+        { 'v', 0.3f, 0.3f, "0-246:1@0 247-349:2@0 350-351:-" }, { 'v', 1.0f / 352, 1.0f / 352, "0-349:1@0 350-351:-" },
+        { 'v', 1.7f, 1.0f, "0-349:2@0 350-351:-" }, { 'v', -3.0f, 0.0f, "0-349:1@0 350-351:-" },
+        { 'v', nan, 0.0f, "0-349:1@0 350-351:-" }, { 'a', 0.0f, 1, "0-342:3@0 343-351:4@343" },
+        { 'a', 0.5f, 1, "0-166:3@0 167-185:4@167 186-351:3@0" }, { 'a', 1.0f, 1, "0-9:4@-9 10-351:3@0" },
+        { 'a', 0.5f, 0, "0-351:3@0" }, { 'a', 1.0e9f, 1, "0-351:3@0" }, { 'b', 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" },
+        { 'b', 0.0f, 1.0f, "0-351:6@0" }, { 'b', 0.75f, 0.25f, "0-351:5@0" }
     };
+    // clang-format on
 
-    for (const auto& c : bars)
-    {
-        TarnJuceVU bar (rowCoded (1, 25, 350), rowCoded (2, 25, 350));
-        bar.setBounds (0, 0, 25, 352);
-        bar.setVisible (true);
-        bar.setLevel (0.25f);
-        auto* counter = new RepaintCounter();
-        bar.setCachedComponentImage (counter);
-        counter->count = 0;
-        bar.setLevel (c.newLevel);
-        bar.setLevel (c.newLevel);
-        EXPECT_EQ (bar.getLevel(), c.stored) << c.newLevel;
-        EXPECT_EQ (counter->count, c.repaints ? 1 : 0) << c.newLevel;
-        bar.setCachedComponentImage (nullptr);
-        EXPECT_EQ (paintedRuns (bar), c.runs) << "bar at " << c.newLevel;
-    }
+    TarnJuceVU bar (rowCoded (1, 25, 350), rowCoded (2, 25, 350));
+    TarnJuceArrowVU arrow (rowCoded (3, 16, 352), rowCoded (4, 16, 19)), bareArrow (rowCoded (3, 16, 352), {});
+    TarnJuceLRVU band (rowCoded (5, 16, 352), rowCoded (6, 16, 352));
+    bar.setBounds (0, 0, 25, 352);
+    bar.setVisible (true);
+    arrow.setSize (16, 352);
+    bareArrow.setSize (16, 352);
+    band.setSize (16, 352);
 
-    // At 0 the arrow's tip falls one row below the strip; a stray position shows no arrow.
-    const struct
+    for (const auto& c : cases)
     {
-        float position;
-        bool hasArrow;
-        const char* runs;
-    } arrows[] = {
-        { 0.0f, true, "0-342:3@0 343-351:4@343" },
-        { 0.5f, true, "0-166:3@0 167-185:4@167 186-351:3@0" },
-        { 1.0f, true, "0-9:4@-9 10-351:3@0" },
-        { 0.5f, false, "0-351:3@0" },
-        { 1.0e9f, true, "0-351:3@0" },
-        { -1.0e9f, true, "0-351:3@0" },
-    };
+        SCOPED_TRACE (std::string (1, c.meter) + " " + std::to_string (c.a) + " " + std::to_string (c.b));
+        juce::Component& meter = c.meter == 'v' ? (juce::Component&) bar : c.meter == 'b' ? (juce::Component&) band
+                                                                     : c.b > 0            ? arrow
+                                                                                          : bareArrow;
+        arrow.position = bareArrow.position = band.lowPosition = c.a;
+        band.highPosition = c.b;
 
-    for (const auto& c : arrows)
-    {
-        TarnJuceArrowVU arrow (rowCoded (3, 16, 352), c.hasArrow ? rowCoded (4, 16, 19) : juce::Image());
-        arrow.setBounds (0, 0, 16, 352);
-        arrow.position = c.position;
-        EXPECT_EQ (paintedRuns (arrow), c.runs) << "arrow at " << c.position;
-    }
+        if (c.meter == 'v')
+        {
+            bar.setLevel (0.25f);
+            auto* counter = new RepaintCounter();
+            bar.setCachedComponentImage (counter);
+            counter->count = 0;
+            bar.setLevel (c.a);
+            bar.setLevel (c.a);
+            EXPECT_EQ (bar.getLevel(), c.b);
+            EXPECT_EQ (counter->count, c.b == 0.25f ? 0 : 1); // only a change repaints
+            bar.setCachedComponentImage (nullptr);
+        }
 
-    const struct
-    {
-        float low, high;
-        const char* runs;
-    } bands[] = {
-        { 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" },
-        { 0.0f, 1.0f, "0-351:6@0" },
-        { 0.5f, 0.5f, "0-351:5@0" },
-        { 0.75f, 0.25f, "0-351:5@0" },
-    };
-
-    for (const auto& c : bands)
-    {
-        TarnJuceLRVU band (rowCoded (5, 16, 352), rowCoded (6, 16, 352));
-        band.setBounds (0, 0, 16, 352);
-        band.lowPosition = c.low;
-        band.highPosition = c.high;
-        EXPECT_EQ (paintedRuns (band), c.runs) << "band " << c.low << " to " << c.high;
+        EXPECT_EQ (paintedRuns (meter), c.runs);
     }
 }
