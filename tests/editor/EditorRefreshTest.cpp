@@ -35,15 +35,20 @@ TEST (EditorRefresh, FormatsLoudnessValuesAndPlayTimes)
         const char* unit;
         const char* text;
     } values[] = {
-        { -23.0f, "LUFS", "-23.0 LUFS" }, { -60.0f, "LUFS", "-" }, { -59.9f, "LKFS", "-59.9 LKFS" }, { 7.0f, "LU", "7.0 LU" }, { notANumber, "LUFS", "-" }, { std::numeric_limits<float>::infinity(), "LU", "-" }, { -23.25f, "LUFS", "-23.3 LUFS" }, { -0.04f, "LU", "-0.0 LU" }
+        { -23.0f, "LUFS", "-23.0 LUFS" },
+        { -60.0f, "LUFS", "-" },
+        { -59.9f, "LKFS", "-59.9 LKFS" },
+        { 7.0f, "LU", "7.0 LU" },
+        { notANumber, "LUFS", "-" },
+        { std::numeric_limits<float>::infinity(), "LU", "-" },
+        { -23.25f, "LUFS", "-23.3 LUFS" },
+        { -0.04f, "LU", "-0.0 LU" },
     };
 
     for (const auto& c : values)
         EXPECT_EQ (Kelt5_1liteAudioProcessorEditor::formatLoudnessValue (c.value, c.unit), c.text) << c.value;
 
-    // The last frame of a second shows the frame count of each rate (at 24 fps
-    // frame 24 wraps to 0 a sample early); hours are never cut, nor a frame
-    // without a whole sample, and a huge count stops at the largest.
+    // The last frame of a second shows the frame count of each rate.
     using Head = juce::AudioPlayHead;
     constexpr auto nan = std::numeric_limits<double>::quiet_NaN();
     const struct
@@ -51,17 +56,21 @@ TEST (EditorRefresh, FormatsLoudnessValuesAndPlayTimes)
         double samples, rate;
         Head::FrameRate frameRate;
         const char* text;
-        // clang-format off
     } times[] = {
-        { 178824000.0, 48000.0, Head::fps25, "01:02:05:12" }, { 44099.0, 44100.0, Head::fps24, "00:00:00:00" },
-        { 47999.0, 48000.0, Head::fps23976, "00:00:00:23" }, { 47999.0, 48000.0, Head::fps2997drop, "00:00:00:29" },
-        { 47999.0, 48000.0, Head::fps60, "00:00:00:29" }, { 47999.0, 48000.0, Head::fpsUnknown, "00:00:00:29" },
-        { 15876000000.0, 44100.0, Head::fps30, "100:00:00:00" }, { 95.0, 10.0, Head::fps30, "00:00:09:00" },
-        { 123456789.0, 0.0, Head::fps25, "00:00:00:00" }, { -1.0, 48000.0, Head::fps30, "-00:00:00:00" },
-        { nan, 48000.0, Head::fps30, "00:00:00:00" }, { 1.0e6, nan, Head::fps30, "00:00:00:00" },
-        { 1.0e300, 48000.0, Head::fps30, "596523:14:07:07" }
+        { 178824000.0, 48000.0, Head::fps25, "01:02:05:12" },
+        { 44099.0, 44100.0, Head::fps24, "00:00:00:00" }, // frame 24 wraps to 0 a sample before the second
+        { 47999.0, 48000.0, Head::fps23976, "00:00:00:23" },
+        { 47999.0, 48000.0, Head::fps2997drop, "00:00:00:29" },
+        { 47999.0, 48000.0, Head::fps60, "00:00:00:29" },
+        { 47999.0, 48000.0, Head::fpsUnknown, "00:00:00:29" },
+        { 15876000000.0, 44100.0, Head::fps30, "100:00:00:00" }, // hours are never cut
+        { 95.0, 10.0, Head::fps30, "00:00:09:00" }, // no whole sample per frame
+        { 123456789.0, 0.0, Head::fps25, "00:00:00:00" },
+        { -1.0, 48000.0, Head::fps30, "-00:00:00:00" },
+        { nan, 48000.0, Head::fps30, "00:00:00:00" },
+        { 1.0e6, nan, Head::fps30, "00:00:00:00" },
+        { 1.0e300, 48000.0, Head::fps30, "596523:14:07:07" }, // stops at the largest count
     };
-    // clang-format on
 
     for (const auto& c : times)
         EXPECT_EQ (PlayTimeText::format (c.samples, c.rate, c.frameRate), c.text) << c.samples << " at " << c.rate;
@@ -75,12 +84,19 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInIts
 
     // The edges of the green and yellow bands, either side: integrated and short-term colour.
     const std::map<char, juce::Colour> colour { { 'g', green }, { 'y', juce::Colours::yellow }, { 'r', juce::Colour (0xffd70014) } };
-    // clang-format off
     const std::pair<float, const char*> colours[] = {
-        { -22.0f, "gg" }, { -24.0f, "gg" }, { -21.9f, "yg" }, { -24.1f, "yg" }, { -28.4f, "yg" }, { -20.6f, "yg" }, { -20.5f, "rg" },
-        { -28.5f, "rg" }, { -20.1f, "rg" }, { -20.0f, "rr" }, { notANumber, "rr" }
+        { -22.0f, "gg" },
+        { -24.0f, "gg" },
+        { -21.9f, "yg" },
+        { -24.1f, "yg" },
+        { -28.4f, "yg" },
+        { -20.6f, "yg" },
+        { -20.5f, "rg" },
+        { -28.5f, "rg" },
+        { -20.1f, "rg" },
+        { -20.0f, "rr" },
+        { notANumber, "rr" },
     };
-    // clang-format on
 
     for (const auto& [loudness, expected] : colours)
     {
@@ -103,14 +119,15 @@ TEST (EditorRefresh, ShowsEachReadingInItsColourAndPlaceAndEachScaleAndModeInIts
         bool on18;
         const char* artwork;
         const char* unit;
-        // clang-format off
     } states[] = {
-        { 18.0f, 1, true, "meterebu18_png", "LUFS" }, { 17.5f, 2, true, "meterother18_png", "LKFS" },
-        { 18.5f, 1, true, "meterebu18_png", "LUFS" }, { 9.0f, 3, false, "meterother9_png", "LKFS" },
-        { 13.0f, 1, false, "meterebu9_png", "LUFS" }, { 17.4f, 1, false, "meterebu9_png", "LUFS" },
-        { 18.6f, 2, false, "meterother9_png", "LKFS" }
+        { 18.0f, 1, true, "meterebu18_png", "LUFS" },
+        { 17.5f, 2, true, "meterother18_png", "LKFS" },
+        { 18.5f, 1, true, "meterebu18_png", "LUFS" },
+        { 9.0f, 3, false, "meterother9_png", "LKFS" },
+        { 13.0f, 1, false, "meterebu9_png", "LUFS" },
+        { 17.4f, 1, false, "meterebu9_png", "LUFS" },
+        { 18.6f, 2, false, "meterother9_png", "LKFS" },
     };
-    // clang-format on
 
     for (const auto& c : states)
     {

@@ -63,7 +63,7 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
     constexpr auto nan = std::numeric_limits<float>::quiet_NaN();
 
     // 'v' the bar: a level set twice after 0.25, then the level it keeps (one or
-    // two lit rows would lie below its 350-row image; 105.6 rows truncate to 105). 'a' the arrow: its
+    // two lit rows would lie below its 350-row image). 'a' the arrow: its
     // position, with (1) or without (0) its image; at 0 its tip falls a row
     // below the strip, a stray position shows none. 'b' the range band's ends.
     const struct
@@ -71,17 +71,23 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
         char meter;
         float a, b;
         const char* runs;
-        // clang-format off
     } cases[] = {
-        { 'v', 0.5f, 0.5f, "0-175:1@0 176-349:2@0 350-351:-" }, { 'v', 0.25f, 0.25f, "0-263:1@0 264-349:2@0 350-351:-" },
-        { 'v', 0.3f, 0.3f, "0-246:1@0 247-349:2@0 350-351:-" }, { 'v', 1.0f / 352, 1.0f / 352, "0-349:1@0 350-351:-" },
-        { 'v', 1.7f, 1.0f, "0-349:2@0 350-351:-" }, { 'v', -3.0f, 0.0f, "0-349:1@0 350-351:-" },
-        { 'v', nan, 0.0f, "0-349:1@0 350-351:-" }, { 'a', 0.0f, 1, "0-342:3@0 343-351:4@343" },
-        { 'a', 0.5f, 1, "0-166:3@0 167-185:4@167 186-351:3@0" }, { 'a', 1.0f, 1, "0-9:4@-9 10-351:3@0" },
-        { 'a', 0.5f, 0, "0-351:3@0" }, { 'a', 1.0e9f, 1, "0-351:3@0" }, { 'b', 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" },
-        { 'b', 0.0f, 1.0f, "0-351:6@0" }, { 'b', 0.75f, 0.25f, "0-351:5@0" }
+        { 'v', 0.5f, 0.5f, "0-175:1@0 176-349:2@0 350-351:-" },
+        { 'v', 0.25f, 0.25f, "0-263:1@0 264-349:2@0 350-351:-" },
+        { 'v', 0.3f, 0.3f, "0-246:1@0 247-349:2@0 350-351:-" }, // 105.6 rows truncate to 105
+        { 'v', 1.0f / 352, 1.0f / 352, "0-349:1@0 350-351:-" },
+        { 'v', 1.7f, 1.0f, "0-349:2@0 350-351:-" },
+        { 'v', -3.0f, 0.0f, "0-349:1@0 350-351:-" },
+        { 'v', nan, 0.0f, "0-349:1@0 350-351:-" },
+        { 'a', 0.0f, 1, "0-342:3@0 343-351:4@343" },
+        { 'a', 0.5f, 1, "0-166:3@0 167-185:4@167 186-351:3@0" },
+        { 'a', 1.0f, 1, "0-9:4@-9 10-351:3@0" },
+        { 'a', 0.5f, 0, "0-351:3@0" },
+        { 'a', 1.0e9f, 1, "0-351:3@0" },
+        { 'b', 0.25f, 0.75f, "0-87:5@0 88-263:6@0 264-351:5@0" },
+        { 'b', 0.0f, 1.0f, "0-351:6@0" },
+        { 'b', 0.75f, 0.25f, "0-351:5@0" },
     };
-    // clang-format on
 
     TarnJuceVU bar (rowCoded (1, 25, 350), rowCoded (2, 25, 350));
     TarnJuceArrowVU arrow (rowCoded (3, 16, 352), rowCoded (4, 16, 19)), bareArrow (rowCoded (3, 16, 352), {});
