@@ -3,6 +3,12 @@
 #include "processor/OverlapFifo.h"
 #include "processor/SimdDispatch.h"
 
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+
 namespace
 {
     /** Channel c of the block holds start + i + 1000 c at sample i. */
@@ -53,7 +59,7 @@ namespace
     }
 }
 
-TEST (OverlapFifo, CutsOverlappingWindowsOutOfARingAndAfterAResetReadsOnlyNewAudio)
+TEST (OverlapFifo, CutsOverlappingWindowsOutOfARing)
 {
     OverlapFifo fifo (100, 0.75f);
     fifo.write (ramp (0, 60));
@@ -81,16 +87,56 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARingAndAfterAResetReadsOnlyNewAud
 
     for (int c = 0; c < OverlapFifo::numChannels; ++c)
         EXPECT_EQ (mono.getSample (c, 4), c == 0 ? 104.0f : 0.0f) << "channel " << c;
+}
+
+TEST (OverlapFifo, SumsSquaresLikeTheWindowsRmsLevelWithEitherKernelAtAnyChannelCount)
+{
+    for (bool avx2 : { true, false })
+    {
+        SimdDispatch::setAvx2Allowed (avx2);
+
+        // A read of 37 across the end of the ring: 24 and 13 samples, neither
+        // a whole number of vector lanes.
+        for (int channels = 1; channels <= OverlapFifo::numChannels; ++channels)
+        {
+            OverlapFifo fifo (64, 0.0f);
+            fifo.write (ramp (0, 40, channels));
+            ASSERT_TRUE (readsRamp (fifo, 40, 0, 40, channels));
+            fifo.write (ramp (40, 37, channels));
+            EXPECT_TRUE (readsRamp (fifo, 37, 40, 37, channels)) << channels << (avx2 ? " channels, AVX2" : " channels");
+        }
+    }
+
+    SimdDispatch::setAvx2Allowed (true);
+}
+
+TEST (OverlapFifo, AfterAResetOnlyNewAudioIsRead)
+{
+    OverlapFifo fifo (100, 0.75f);
+    fifo.write (ramp (0, 50));
+    fifo.reset();
+    EXPECT_EQ (fifo.getNumReady(), 0);
+    EXPECT_FALSE (readsRamp (fifo, 20, 0, 0));
+
+    fifo.write (ramp (50, 10));
+    fifo.write (ramp (60, 10));
+    EXPECT_EQ (fifo.getNumReady(), 20);
+    EXPECT_TRUE (readsRamp (fifo, 20, 50, 20));
 
     // A reset between looking and reading: the read is refused rather than
-    // coming out short and padded with silence, and only new audio is read.
-    OverlapFifo stale (100, 0.75f);
-    stale.write (ramp (70, 30));
-    stale.reset();
-    stale.write (ramp (100, 5));
-    EXPECT_FALSE (readsRamp (stale, 20, 0, 0));
-    EXPECT_EQ (stale.getNumReady(), 5);
-    EXPECT_TRUE (readsRamp (stale, 5, 100, 5));
+    // coming out short and padded with silence.
+    fifo.write (ramp (70, 30));
+    ASSERT_GE (fifo.getNumReady(), 20);
+    fifo.reset();
+    fifo.write (ramp (100, 5));
+    EXPECT_FALSE (readsRamp (fifo, 20, 0, 0));
+    EXPECT_EQ (fifo.getNumReady(), 5);
+    EXPECT_TRUE (readsRamp (fifo, 5, 100, 5));
+
+    // An empty block answers a reset too.
+    fifo.reset();
+    fifo.write (ramp (200, 0));
+    EXPECT_EQ (fifo.getNumReady(), 0);
 
     // Stale audio keeps its room until the reader has caught up.
     OverlapFifo full (100, 0.75f);
@@ -100,23 +146,136 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARingAndAfterAResetReadsOnlyNewAud
     EXPECT_EQ (full.getNumReady(), 0);
     full.write (ramp (200, 10));
     EXPECT_EQ (full.getNumReady(), 10);
+}
 
-    // Squares are summed like the window's RMS level with either kernel at any channel count.
-    for (bool avx2 : { true, false })
+//==============================================================================
+namespace
+{
+    /** A writer pushes a numbered stream in blocks of random length, a reader
+        takes windows flat out and checks each one, and (optionally) resets
+        come from the writer's thread and a third one. Every sample carries its
+        stream index, the low 20 bits in even channels and the rest in odd
+        ones, so that torn or misaligned copies show. */
+    struct StreamHarness
     {
-        SimdDispatch::setAvx2Allowed (avx2);
+        static constexpr int window = 480, capacity = 4 * window, hop = window / 4;
 
-        // A read of 37 across the end of the ring: 24 and 13 samples, neither
-        // a whole number of vector lanes.
-        for (int channels = 1; channels <= OverlapFifo::numChannels; ++channels)
+        explicit StreamHarness (bool withResets)
         {
-            OverlapFifo ring (64, 0.0f);
-            ring.write (ramp (0, 40, channels));
-            ASSERT_TRUE (readsRamp (ring, 40, 0, 40, channels));
-            ring.write (ramp (40, 37, channels));
-            EXPECT_TRUE (readsRamp (ring, 37, 40, 37, channels)) << channels << (avx2 ? " channels, AVX2" : " channels");
-        }
-    }
+            std::thread reader ([this, withResets] {
+                juce::AudioSampleBuffer w (6, window);
+                const auto indexAt = [&w] (int i) { return (juce::int64) w.getSample (1, i) * (1 << 20) + (juce::int64) w.getSample (0, i); };
+                juce::int64 nextFirst = -1;
+                int finishedBeforePrevious = -1;
 
-    SimdDispatch::setAvx2Allowed (true);
+                while (! stop)
+                {
+                    const auto stale = staleBelow.load();
+                    const auto finishedBefore = finished.load();
+
+                    if (fifo.getNumReady() < window)
+                        std::this_thread::yield();
+                    else if (! fifo.readWindow (w, window))
+                        ++discarded;
+                    else
+                    {
+                        ++accepted;
+                        const auto first = indexAt (0);
+                        // Each window starts a hop on from the last, unless a reset
+                        // request began since the last one's read began.
+                        bool torn = first < stale || (requests.load() == finishedBeforePrevious && (++checkedHops, first != nextFirst));
+
+                        // Consecutive, or later where a block that did not fit was cut.
+                        for (int i = 1; i < window; ++i)
+                            for (int c = 2; c < 6; ++c)
+                                torn = torn || w.getSample (c, i) != w.getSample (c % 2, i)
+                                    || ! (indexAt (i) == indexAt (i - 1) + 1 || (withResets && indexAt (i) > indexAt (i - 1)));
+
+                        if (torn && failure.empty())
+                            failure = "a window from " + std::to_string (first) + " after a reset at " + std::to_string (stale)
+                                    + ", expected from " + std::to_string (nextFirst);
+
+                        nextFirst = indexAt (hop);
+                        finishedBeforePrevious = finishedBefore;
+                        readerAt = nextFirst;
+                    }
+                }
+            });
+
+            std::thread writer ([this, withResets] {
+                std::mt19937 rng (1);
+                juce::AudioSampleBuffer block;
+
+                for (juce::int64 next = 0; ! stop; next += block.getNumSamples(), written = next)
+                {
+                    block.setSize (6, 1 + (int) (rng() % 256), false, false, true);
+
+                    for (int i = 0; i < block.getNumSamples(); ++i)
+                        for (int c = 0; c < 6; ++c)
+                            block.setSample (c, i, (float) (c % 2 == 0 ? (next + i) & 0xfffff : (next + i) >> 20));
+
+                    // As on a change of play state: reset just before writing.
+                    if (withResets && rng() % 64 == 0)
+                        resetBefore (next);
+
+                    // Keep pace with the reader, so that without resets nothing is
+                    // dropped; a reset may leave the estimate too high for a while.
+                    for (int spins = 0; (! withResets || spins < 200) && ! stop && next - readerAt + block.getNumSamples() >= capacity; ++spins)
+                        std::this_thread::yield();
+
+                    fifo.write (block);
+                }
+            });
+
+            std::mt19937 rng (2);
+
+            for (const auto start = std::chrono::steady_clock::now();
+                 std::chrono::steady_clock::now() - start < std::chrono::seconds (10) && (accepted < 2000 || (withResets && finished < 300));)
+            {
+                std::this_thread::sleep_for (std::chrono::microseconds (rng() % 1500));
+
+                if (withResets)
+                    resetBefore (written);
+            }
+
+            stop = true;
+            reader.join();
+            writer.join();
+        }
+
+        /** Every sample before index is stale from now on. */
+        void resetBefore (juce::int64 index)
+        {
+            ++requests;
+            fifo.reset();
+            ++finished;
+
+            for (auto s = staleBelow.load(); s < index && ! staleBelow.compare_exchange_weak (s, index);)
+            {}
+        }
+
+        OverlapFifo fifo { capacity, 0.75f };
+        std::atomic<bool> stop { false };
+        std::atomic<juce::int64> written { 0 }, readerAt { 0 }, staleBelow { 0 };
+        std::atomic<int> requests { 0 }, finished { 0 }, accepted { 0 };
+        int discarded = 0, checkedHops = 0; // reader only
+        std::string failure;
+    };
+}
+
+TEST (OverlapFifoThreads, WindowsAreWholeAndInStepWhileBothThreadsRun)
+{
+    StreamHarness harness (false);
+    EXPECT_EQ (harness.failure, "");
+    EXPECT_GT (harness.accepted.load(), 200);
+    EXPECT_EQ (harness.discarded, 0);
+    EXPECT_EQ (harness.checkedHops, harness.accepted - 1);
+}
+
+TEST (OverlapFifoThreads, ResetsFromAnyThreadNeverLetStaleAudioThrough)
+{
+    StreamHarness harness (true);
+    EXPECT_EQ (harness.failure, "");
+    EXPECT_GT (harness.finished.load(), 100);
+    EXPECT_GT (harness.checkedHops, 10);
 }
