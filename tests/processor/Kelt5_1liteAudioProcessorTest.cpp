@@ -110,6 +110,50 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
     p.setParameter (3, 0.7f);
     p.setParameter (-1, 0.7f);
     EXPECT_EQ (p.getParameter (3) + p.getParameter (-1), 0.0f);
+
+    // Names and texts fit what each format's hosts make room for.
+    for (auto [type, name, text, id] : std::initializer_list<std::tuple<juce::AudioProcessor::WrapperType, const char*, const char*, const char*>> {
+             { juce::AudioProcessor::wrapperType_Undefined, "Measurement Scale", "1000000015047466219876688855040.00", "1" },
+             { juce::AudioProcessor::wrapperType_VST, "Measurement Sca", "10000000150474662198766", "1" },
+             { juce::AudioProcessor::wrapperType_LV2, "Measurement Scale", "1000000015047466219876688855040.00", "measurementScale" } })
+    {
+        juce::AudioProcessor::setTypeOfNextNewPlugin (type);
+        Kelt5_1liteAudioProcessor wrapped;
+        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+        wrapped.setParameter (0, 1.0e30f);
+        EXPECT_EQ (wrapped.getParameterName (1, 100) + "|" + wrapped.getParameterText (0, 100) + "|" + wrapped.getParameterID (1),
+                   juce::String (name) + "|" + text + "|" + id);
+    }
+
+    // AAX ids by the layout itself; any other pair keeps an id clear of the four.
+    using Set = juce::AudioChannelSet;
+
+    for (auto [set, n] : std::initializer_list<std::pair<Set, int>> { { Set::create5point1(), 0 }, { Set::create5point0(), 1 }, { Set::stereo(), 2 }, { Set::mono(), 3 } })
+    {
+        EXPECT_EQ (p.getAAXPluginIDForMainBusConfig (set, set, false), 0x6a636161 + n) << set.getDescription();
+        EXPECT_EQ (p.getAAXPluginIDForMainBusConfig (set, set, true), 0x6a796161 + n) << set.getDescription();
+    }
+
+    EXPECT_GT (p.getAAXPluginIDForMainBusConfig (Set::stereo(), Set::mono(), false), 0x6a636161 + 3);
+
+    // Each channel weighs by its type in the layout: LFE nothing, surrounds
+    // (sides too) 1.41, the rest 1; a layout of unnamed channels in the order
+    // L, R, C, LFE, Ls, Rs.
+    for (auto [set, weights] : std::initializer_list<std::pair<Set, std::vector<float>>> {
+             { Set::create5point1(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
+             { Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f } },
+             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f } },
+             { Set::create6point0Music(), { 1.0f, 1.0f, 1.41f, 1.41f, 1.41f, 1.41f } },
+             { Set::discreteChannels (6), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } } })
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.inputBuses.add (set);
+        layout.outputBuses.add (set);
+        ASSERT_TRUE (p.setBusesLayout (layout)) << set.getDescription();
+
+        for (size_t c = 0; c < weights.size(); ++c)
+            EXPECT_EQ (p.loudnessModule.getChannelWeight ((int) c), weights[c]) << set.getDescription() << " channel " << c;
+    }
 }
 
 //==============================================================================
