@@ -30,8 +30,6 @@ inline bool writePng (const juce::Image& image, const juce::String& name)
     return file.getParentDirectory().createDirectory() && juce::PNGImageFormat().writeImageToStream (image, png) && file.replaceWithData (png.getData(), png.getDataSize());
 }
 
-inline juce::Colour textColour (const juce::Label& label) { return label.findColour (juce::Label::textColourId); }
-
 /** A processor with an open editor and a host that plays a steady 1 kHz sine
     through it: one 50 ms block, one measurement step and one refresh tick at
     a time, as they come when the loudness thread keeps up. */
@@ -47,6 +45,7 @@ struct EditorTestbed
         p.releaseResources(); // the steps run here, after each block
         p.setPlayHead (&playHead);
         openEditor();
+        editor->setVisible (true); // as a wrapper shows it
     }
 
     ~EditorTestbed() { closeEditor(); }
@@ -61,6 +60,13 @@ struct EditorTestbed
     }
 
     void tick() { editor->timerCallback(); }
+
+    /** Runs what is queued for the message thread, such as the lists' notices. */
+    static void runPendingMessages()
+    {
+        while (juce::dispatchNextMessageOnSystemQueue (true))
+        {}
+    }
 
     /** Plays the sine at a level in dBFS peak in both channels, at 25 fps. */
     void play (float level, double seconds)
