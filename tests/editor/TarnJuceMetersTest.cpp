@@ -62,8 +62,8 @@ TEST (TarnJuceMeters, PaintTheirImageRowsOnTheSameComponentRows)
     arrow.setSize (16, 352);
     band.setSize (16, 352);
 
-    // The bar's level, the arrow's position (a stray one shows
-    // none), the range band's ends.
+    // The bar's level, the arrow's position (a stray one shows none), the
+    // range band's ends.
     const struct
     {
         juce::Component* meter;
