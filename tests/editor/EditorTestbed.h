@@ -3,12 +3,9 @@
 #include "editor/Kelt5_1liteAudioProcessorEditor.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
 #include "support/TestPlayHead.h"
+#include "support/ToneProgramme.h"
 
-#include <cmath>
-#include <memory>
 #include <stdexcept>
-#include <utility>
-#include <vector>
 
 namespace juce
 {
@@ -29,13 +26,9 @@ struct ParameterLog final : public juce::AudioProcessorListener
 inline bool writePng (const juce::Image& image, const juce::String& name)
 {
     const auto file = juce::File (KELT_SCREENSHOT_DIR).getChildFile (name);
-    file.getParentDirectory().createDirectory();
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    return out.openedOk() && juce::PNGImageFormat().writeImageToStream (image, out);
+    juce::MemoryOutputStream png;
+    return file.getParentDirectory().createDirectory() && juce::PNGImageFormat().writeImageToStream (image, png) && file.replaceWithData (png.getData(), png.getDataSize());
 }
-
-inline juce::Colour textColour (const juce::Label& label) { return label.findColour (juce::Label::textColourId); }
 
 /** A processor with an open editor and a host that plays a steady 1 kHz sine
     through it: one 50 ms block, one measurement step and one refresh tick at
@@ -52,6 +45,7 @@ struct EditorTestbed
         p.releaseResources(); // the steps run here, after each block
         p.setPlayHead (&playHead);
         openEditor();
+        editor->setVisible (true); // as a wrapper shows it
     }
 
     ~EditorTestbed() { closeEditor(); }
@@ -67,12 +61,17 @@ struct EditorTestbed
 
     void tick() { editor->timerCallback(); }
 
+    /** Runs what is queued for the message thread, such as the lists' notices. */
+    static void runPendingMessages()
+    {
+        while (juce::dispatchNextMessageOnSystemQueue (true))
+        {}
+    }
+
     /** Plays the sine at a level in dBFS peak in both channels, at 25 fps. */
     void play (float level, double seconds)
     {
-        for (int i = 0; i < blockSize; ++i)
-            for (int c = 0; c < 2; ++c)
-                block.setSample (c, i, std::pow (10.0f, level / 20.0f) * (float) std::sin (juce::MathConstants<double>::twoPi * 1000.0 * i / sampleRate));
+        ToneProgramme ({ { level, 1000.0, blockSize / sampleRate } }).fill (block);
 
         for (int b = 0; b < juce::roundToInt (seconds * 20.0); ++b)
         {
@@ -81,9 +80,7 @@ struct EditorTestbed
             position += blockSize;
             p.processBlock (block, midi);
             p.loudnessModule.updateLoudness();
-
-            if (editor != nullptr)
-                tick();
+            tick();
         }
     }
 
