@@ -18,10 +18,12 @@ target_include_directories(KeltTests PRIVATE
     "${CMAKE_SOURCE_DIR}/tests"
     $<TARGET_PROPERTY:Kelt51LE,INCLUDE_DIRECTORIES>)
 target_link_libraries(KeltTests PRIVATE Kelt51LE GTest::gtest X11::X11 PkgConfig::EBUR128)
-# tests/support/AllocationCounter.cpp counts the C allocations too, which is
-# how JUCE's buffers allocate.
+# tests/support/AllocationCounter.cpp counts the C allocations (how JUCE's
+# buffers allocate) and every form of the global operator new.
 target_link_options(KeltTests PRIVATE
-    "LINKER:--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=aligned_alloc,--wrap=posix_memalign")
+    "LINKER:--wrap=malloc,--wrap=calloc,--wrap=realloc,--wrap=aligned_alloc,--wrap=posix_memalign"
+    "LINKER:--wrap=_Znwm,--wrap=_Znam,--wrap=_ZnwmSt11align_val_t,--wrap=_ZnamSt11align_val_t"
+    "LINKER:--wrap=_ZnwmRKSt9nothrow_t,--wrap=_ZnamRKSt9nothrow_t")
 
 # One process per test keeps a crash or a hang from hiding the others, and
 # lets ctest run them in parallel.

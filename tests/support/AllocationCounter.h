@@ -6,11 +6,10 @@
     instance is alive. Allocations on other threads are not counted, so
     background threads cannot disturb a measurement of the audio path.
 
-    Both routes are seen: the global operator new in all its forms, replaced
-    for the test executable, and the C allocation functions (malloc, calloc,
-    realloc, aligned_alloc, posix_memalign) that JUCE's buffers use, which the
-    test executable is linked to wrap. Calls made inside shared libraries
-    other than through operator new are not seen.
+    Calls from the statically linked code (ours, JUCE's, the tests') to the
+    global operator new in all its forms and to the C allocation functions
+    that JUCE's buffers use are seen: the test executable is linked to wrap
+    them. Calls made inside shared libraries are not.
 
     Scopes may nest; each one counts from its own start.
 */
