@@ -133,8 +133,7 @@ namespace
         void openEditor()
         {
             setParameter (2, 0.0f);
-            auto* messageManager = juce::MessageManager::getInstance();
-            messageManager->runDispatchLoopUntil (100); // LV2 delivers the host's values with the next blocks
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // LV2 delivers the host's values with the next blocks
             std::unique_ptr<juce::Component> editor (effect != nullptr ? new juce::Component() : instance->createEditorIfNeeded());
 
             ASSERT_NE (editor, nullptr);
@@ -153,12 +152,12 @@ namespace
                 if (effect != nullptr)
                     dispatch (effEditIdle);
 
-                messageManager->runDispatchLoopUntil (10);
+                juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
             }
 
             // JUCE 7.0.5's XEmbedComponent, which holds a hosted view, posts its
             // resize handling with a plain pointer to itself: let that run first.
-            messageManager->runDispatchLoopUntil (50);
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
             EXPECT_TRUE (shown()) << "limit " << getParameter (2) << ", size " << editor->getLocalBounds().toString();
 
             if (effect != nullptr)
@@ -196,7 +195,11 @@ TEST_P (HostedFormatTest, AnswersWithItsIdentity)
     {
         plugin->setParameter (1, -1.0e30f);
         EXPECT_EQ (plugin->getString (effGetParamDisplay, 1), "-1000000015047466219876");
+        EXPECT_EQ (plugin->dispatch (effGetVendorVersion), 101); // version 1.0.1 as VST 2 hosts read it
     }
+
+    // LV2 hosts read the maker's mailbox, which must be a URI, from the bundle.
+    EXPECT_TRUE (GetParam() != "LV2" || juce::File (KELT_LV2_BUNDLE).getChildFile ("dsp.ttl").loadFileAsString().contains ("foaf:mbox <mailto:contact@vesk-audio.example> ;"));
 }
 
 TEST_P (HostedFormatTest, PassesAudioThroughUnchanged)
