@@ -31,7 +31,7 @@ target_compile_definitions(KeltHostTests PRIVATE
     JUCE_MODAL_LOOPS_PERMITTED=1
     # JUCE 7.0.5's VST 2 hosting writes speaker arrangements into a fixed
     # eight-entry array, which overruns the open-ended one of the fst headers;
-    # VST 2 is hosted by Vst2DirectHost instead.
+    # the tests host VST 2 through its entry point and dispatcher instead.
     JUCE_PLUGINHOST_VST=0
     JUCE_WEB_BROWSER=0
     JUCE_USE_CURL=0
@@ -49,8 +49,8 @@ target_link_libraries(KeltHostTests PRIVATE
     X11::X11
     ${CMAKE_DL_LIBS})
 
-# Each format's editor opens thirty times while audio runs, which a small
-# CI machine may take a minute or more for.
+# Each format's editor opens ten times while audio runs, which a small
+# CI machine may take well over the seconds it takes here.
 gtest_discover_tests(KeltHostTests
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 180 LABELS host)
