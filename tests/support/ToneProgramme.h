@@ -31,13 +31,12 @@ public:
     }
 
     juce::int64 getTotalSamples() const { return toneEnds.empty() ? 0 : toneEnds.back(); }
-    double getSampleRate() const { return sampleRate; }
 
     /** Writes the next samples into every channel of the buffer, as many as
         fit or remain, and returns how many. */
     int fill (juce::AudioBuffer<float>& buffer)
     {
-        const auto count = numToWrite (buffer.getNumSamples());
+        const auto count = (int) juce::jmin ((juce::int64) buffer.getNumSamples(), getTotalSamples() - position);
 
         for (int i = 0; i < count; ++i)
         {
@@ -50,28 +49,7 @@ public:
         return count;
     }
 
-    /** The same, interleaved, for meters that take frames. */
-    int fillInterleaved (float* frames, int numChannels, int maxFrames)
-    {
-        const auto count = numToWrite (maxFrames);
-
-        for (int i = 0; i < count; ++i)
-        {
-            const auto value = nextSample();
-
-            for (int c = 0; c < numChannels; ++c)
-                frames[i * numChannels + c] = value;
-        }
-
-        return count;
-    }
-
 private:
-    int numToWrite (int room) const
-    {
-        return static_cast<int> (juce::jmin (static_cast<juce::int64> (room), getTotalSamples() - position));
-    }
-
     float nextSample()
     {
         while (toneEnds[toneIndex] <= position)
