@@ -49,7 +49,8 @@ namespace
         at four times real time or flat out. */
     struct AudioThread
     {
-        AudioThread (Kelt5_1liteAudioProcessor& p, bool paced, std::function<void (int)> beforeEachBlock = [] (int) {})
+        AudioThread (
+            Kelt5_1liteAudioProcessor& p, bool paced, std::function<void (int)> beforeEachBlock = [] (int) {})
             : thread ([this, &p, paced, beforeEachBlock] {
                   PlayingHost host (p);
                   juce::AudioBuffer<float> block (2, 2400);
