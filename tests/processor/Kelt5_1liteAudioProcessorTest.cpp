@@ -352,33 +352,30 @@ TEST (ProcessorBlocks, TheTruePeakIndicatorLatchesAboveTheRoundedLimitUntilARese
 
 TEST (ProcessorBlocks, ABadSampleSpoilsOnlyTheWindowsThatHoldIt)
 {
-    for (float bad : { std::numeric_limits<float>::quiet_NaN(), infinity, -infinity })
+    // One bad sample, or a whole block of them.
+    for (auto [bad, length] : { std::pair (std::numeric_limits<float>::quiet_NaN(), 1), { infinity, 2400 }, { -infinity, 1 } })
     {
-        for (int length : { 1, 2400 })
-        {
-            SCOPED_TRACE (juce::String (bad) + " in " + juce::String (length) + " samples");
-            Paced rig;
-            ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 4.0 } }));
-            const auto before = rig.readings();
+        Paced rig;
+        ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 4.0 } }));
+        const auto before = rig.readings();
+        juce::AudioBuffer<float> block (2, 2400);
+        ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);
 
-            juce::AudioBuffer<float> block (2, 2400);
-            ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);
+        for (int i = 0; i < length; ++i)
+            block.setSample (i % 2, (1234 + i) % 2400, bad);
 
-            for (int i = 1234; i < 1234 + length; ++i)
-                block.setSample (i % 2, i % 2400, bad);
+        EXPECT_TRUE (rig.host.play (block)); // bit for bit, NaN included
+        rig.step();
+        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), std::isinf (bad) ? 1 : 0);
 
-            EXPECT_TRUE (rig.host.play (block)); // bit for bit, NaN included
-            rig.step();
-            EXPECT_EQ (rig.p.readings.truePeakOverload.load(), std::isinf (bad) ? 1 : 0);
-
-            // Once the window has passed, everything reads as before, with no
-            // change of play state or reset to help.
-            ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 3.5 } }));
-            rig.host.stop();
-            const auto after = rig.readings();
-            EXPECT_EQ (std::tuple (after.momentaryLoudness, after.shortTermLoudness, after.integratedLoudness, after.maxMomentaryLoudness),
-                       std::tuple (before.momentaryLoudness, before.shortTermLoudness, before.integratedLoudness, before.maxMomentaryLoudness));
-        }
+        // Once the window has passed, everything reads as before, with no
+        // change of play state or reset to help.
+        ASSERT_TRUE (rig.play ({ { -20.0, 1000.0, 3.5 } }));
+        rig.host.stop();
+        auto after = rig.readings();
+        after.measuredSamples = before.measuredSamples;
+        after.truePeakOverload = 0;
+        EXPECT_EQ (fields (after), fields (before)) << bad << " in " << length;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <functional>
+
 #include "support/TestAudio.h"
 #include "support/TestPlayHead.h"
 #include "support/ToneProgramme.h"
@@ -33,25 +35,19 @@ public:
 
     /** The programme in blocks of blockSize, afterEach() after every block;
         false if any block came out changed. */
-    template <typename AfterEach>
-    bool play (ToneProgramme& programme, int numChannels, int blockSize, AfterEach&& afterEach, bool playing = true)
+    bool play (
+        ToneProgramme& programme, int numChannels, int blockSize, const std::function<void()>& afterEach = [] {}, bool playing = true)
     {
         bool unchanged = true;
         juce::AudioBuffer<float> block (numChannels, blockSize);
 
-        for (int n; (n = programme.fill (block)) > 0;)
+        for (int n; (n = programme.fill (block)) > 0; afterEach())
         {
             juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), numChannels, n);
             unchanged = play (part, playing) && unchanged;
-            afterEach();
         }
 
         return unchanged;
-    }
-
-    bool play (ToneProgramme& programme, int numChannels, int blockSize)
-    {
-        return play (programme, numChannels, blockSize, [] {});
     }
 
     /** A one-sample block with the last block's position record again: the
