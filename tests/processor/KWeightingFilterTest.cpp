@@ -74,20 +74,10 @@ TEST (KWeightingFilter, CascadeGivesTheFrameworksFilterPairsResultsBitForBit)
             }
 
     SimdDispatch::setAvx2Allowed (true);
-}
 
-TEST (KWeightingCoefficients, The48kSetIsThePublishedPairAndOtherRatesTakeTheirOwnByTruncation)
-{
-    // ITU-R BS.1770's pair for 48 kHz, in single precision.
-    const double published[10] = { 1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241, 0.73248077421585,
-                                   1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621 };
+    // The 48 kHz pre-filter is ITU-R BS.1770's, in single precision.
+    const double published[5] = { 1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241, 0.73248077421585 };
 
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 5; ++i)
         EXPECT_EQ ((&KWeightingCoefficients::forRate (48000).preFilter.b0)[i], (float) published[i]) << i;
-
-    // Each named rate takes its set by the rate truncated to an integer; any
-    // other rate, and anything a host may send, takes the 48 kHz set.
-    for (auto [requested, expected] : std::initializer_list<std::pair<double, int>> {
-             { 44100.7, 44100 }, { 88200.0, 88200 }, { 96000.99, 96000 }, { 176400.0, 176400 }, { 192000.5, 192000 }, { std::nextafter (44100.0, 0.0), 48000 }, { 32000.0, 48000 }, { std::numeric_limits<double>::quiet_NaN(), 48000 }, { -1.0e12, 48000 }, { 4294967296.0 + 44100.0, 48000 } })
-        EXPECT_EQ (&KWeightingCoefficients::forSampleRate (requested), &KWeightingCoefficients::forRate (expected)) << requested;
 }
