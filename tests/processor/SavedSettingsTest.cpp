@@ -107,7 +107,7 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
 
     // The length word may overstate the block, the final zero may be missing,
     // and a zero byte ends the text early.
-    for (const auto& accepted : { makeBlock (nine, 1000), makeBlock (nine, -1, false), makeBlock (nine + std::string ("\0<<&junk", 8)),
+    for (const auto& accepted : { makeBlock (nine, 1000), makeBlock (nine, -1, false), makeBlock (nine + "\xc3\xa9", -1, false), makeBlock (nine + std::string ("\0<<&junk", 8)),
                                   makeBlock ("<myPluginSettings measurementScale=\"9\"/>"), makeBlock ("<MYPLUGINSETTINGS measurementScale=\"9\""),
                                   makeBlock ("  <?xml version=\"1.0\"?>\n<!-- saved --><!DOCTYPE MYPLUGINSETTINGS>\n<MYPLUGINSETTINGS "
                                              "a=\"\xc2\x80\xc3\xa9\xed\x9f\xbf\xee\x80\x80\xf0\x9f\x8e\x9a\xf4\x8f\xbf\xbf\" measurementScale=\"9\"><child/></MYPLUGINSETTINGS>"),
@@ -148,7 +148,7 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
     const auto inf = std::numeric_limits<float>::infinity();
 
     for (const auto& [number, scale] : std::initializer_list<std::pair<std::string, float>> {
-             { "12", 12.0f }, { " 12abc", 12.0f }, { "-2.5e1", -25.0f }, { "abc", 0.0f }, { "", 0.0f }, { "&#x39;", 9.0f }, { "1e300", inf }, { "1e99999999999999999999", inf }, { "-1E+0000000000004294967297", -inf }, { "1e4294967297", inf }, { "2e0000000000000000001", 20.0f }, { "9&#xE0000000;e99999999999", 9.0f } })
+             { "12", 12.0f }, { " 12abc", 12.0f }, { "-2.5e1", -25.0f }, { "abc", 0.0f }, { "", 0.0f }, { "&#x39;", 9.0f }, { "1e300", inf }, { "1e99999999999999999999", inf }, { "-1E+0000000000004294967297", -inf }, { "1e4294967297", inf }, { "1e4294967306", inf }, { "2e0000000000000000001", 20.0f }, { "9&#xE0000000;e99999999999", 9.0f } })
         EXPECT_EQ (restored (makeBlock (element (number))), scale) << number;
 
     const auto tiny = restored (makeBlock (element ("-3e-99999999999999999999")));
