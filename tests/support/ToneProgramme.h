@@ -33,14 +33,19 @@ public:
     juce::int64 getTotalSamples() const { return toneEnds.empty() ? 0 : toneEnds.back(); }
 
     /** Writes the next samples into every channel of the buffer, as many as
-        fit or remain, and returns how many. */
+        fit or remain, and returns how many. The phase runs on across tone
+        changes, so no step adds a click. */
     int fill (juce::AudioBuffer<float>& buffer)
     {
         const auto count = (int) juce::jmin ((juce::int64) buffer.getNumSamples(), getTotalSamples() - position);
 
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i, ++position)
         {
-            const auto value = nextSample();
+            while (toneEnds[toneIndex] <= position)
+                ++toneIndex;
+
+            const auto value = (float) (std::pow (10.0, tones[toneIndex].levelDbfs / 20.0) * std::sin (phase));
+            phase = std::fmod (phase + juce::MathConstants<double>::twoPi * tones[toneIndex].frequency / sampleRate, juce::MathConstants<double>::twoPi);
 
             for (int c = 0; c < buffer.getNumChannels(); ++c)
                 buffer.setSample (c, i, value);
@@ -50,28 +55,9 @@ public:
     }
 
 private:
-    float nextSample()
-    {
-        while (toneEnds[toneIndex] <= position)
-            ++toneIndex;
-
-        const auto& tone = tones[toneIndex];
-        const auto value = std::pow (10.0, tone.levelDbfs / 20.0) * std::sin (phase);
-
-        // The phase runs on across tone changes, so no step adds a click.
-        phase += juce::MathConstants<double>::twoPi * tone.frequency / sampleRate;
-
-        if (phase >= juce::MathConstants<double>::twoPi)
-            phase -= juce::MathConstants<double>::twoPi;
-
-        ++position;
-        return static_cast<float> (value);
-    }
-
     std::vector<Tone> tones;
     std::vector<juce::int64> toneEnds;
     double sampleRate;
-
     size_t toneIndex = 0;
     juce::int64 position = 0;
     double phase = 0.0;
