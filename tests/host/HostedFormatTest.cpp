@@ -35,7 +35,7 @@ namespace
                 const audioMasterCallback hostCallback = [] (AEffect*, int opcode, int, VstIntPtr, void*, float) -> VstIntPtr { return opcode == audioMasterVersion ? kVstVersion : 0; };
                 library.reset (dlopen (KELT_VST2_BINARY, RTLD_NOW | RTLD_LOCAL));
                 auto* entry = library != nullptr ? dlsym (library.get(), "VSTPluginMain") : nullptr;
-                effect = entry != nullptr ? reinterpret_cast<AEffect* (*) (audioMasterCallback)> (entry) (hostCallback) : nullptr;
+                effect.reset (entry != nullptr ? reinterpret_cast<AEffect* (*) (audioMasterCallback)> (entry) (hostCallback) : nullptr);
                 error = effect != nullptr ? "" : "no effect from VSTPluginMain: " + juce::String (dlerror());
 
                 if (effect != nullptr)
@@ -57,16 +57,7 @@ namespace
             instance = found.isEmpty() ? nullptr : pluginFormat->createInstanceFromDescription (*found[0], sampleRate, blockSize, error);
         }
 
-        ~Plugin()
-        {
-            if (effect != nullptr)
-            {
-                dispatch (effMainsChanged, 0, 0); // suspended first, as hosts do
-                dispatch (effClose);
-            }
-        }
-
-        VstIntPtr dispatch (int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f) { return effect->dispatcher (effect, opcode, index, value, ptr, opt); }
+        VstIntPtr dispatch (int opcode, int index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f) { return effect->dispatcher (effect.get(), opcode, index, value, ptr, opt); }
 
         /** Into a roomy buffer, so that an overlong answer shows instead of corrupting memory. */
         std::string getString (int opcode, int index = 0)
@@ -81,8 +72,8 @@ namespace
         juce::AudioProcessorParameter& parameter (int index) const { return *instance->getParameters().getUnchecked (instance->getParameters().indexOf (instance->getBypassParameter()) == 0 ? index + 1 : index); }
 
         std::string getParameterName (int index) { return effect != nullptr ? getString (effGetParamName, index) : parameter (index).getName (100).toStdString(); }
-        float getParameter (int index) const { return effect != nullptr ? effect->getParameter (effect, index) : parameter (index).getValue(); }
-        void setParameter (int index, float value) const { effect != nullptr ? effect->setParameter (effect, index, value) : parameter (index).setValueNotifyingHost (value); }
+        float getParameter (int index) const { return effect != nullptr ? effect->getParameter (effect.get(), index) : parameter (index).getValue(); }
+        void setParameter (int index, float value) const { effect != nullptr ? effect->setParameter (effect.get(), index, value) : parameter (index).setValueNotifyingHost (value); }
 
         void prepare (double rate, int length)
         {
@@ -109,9 +100,7 @@ namespace
             if (! (inPlace = ! inPlace))
                 buffer.clear();
 
-            auto** outputs = const_cast<float**> (buffer.getArrayOfWritePointers());
-
-            effect->processReplacing (effect, inPlace ? outputs : const_cast<float**> (input.getArrayOfWritePointers()), outputs, buffer.getNumSamples());
+            effect->processReplacing (effect.get(), const_cast<float**> ((inPlace ? buffer : input).getArrayOfWritePointers()), const_cast<float**> (buffer.getArrayOfWritePointers()), buffer.getNumSamples());
         }
 
         /** The whole bank, for VST 2. */
@@ -167,15 +156,15 @@ namespace
         std::unique_ptr<juce::AudioPluginFormat> pluginFormat;
         std::unique_ptr<juce::AudioPluginInstance> instance;
         std::unique_ptr<void, int (*) (void*)> library { nullptr, dlclose }; // closed after the effect
-        AEffect* effect = nullptr;
+        // Closed before its library, without the suspension hosts do not all give.
+        std::unique_ptr<AEffect, void (*) (AEffect*)> effect { nullptr, [] (AEffect* e) { e->dispatcher (e, effClose, 0, 0, nullptr, 0.0f); } };
         juce::String error { "the scan found no plug-in" };
         juce::AudioBuffer<float> input;
         bool inPlace = false;
     };
 
-    class HostedFormatTest : public ::testing::TestWithParam<std::string>
+    struct HostedFormatTest : ::testing::TestWithParam<std::string>
     {
-    protected:
         void SetUp() override { ASSERT_TRUE (plugin->effect != nullptr || plugin->instance != nullptr) << plugin->error; }
 
         std::unique_ptr<Plugin> plugin = std::make_unique<Plugin> (GetParam());
@@ -202,20 +191,17 @@ TEST_P (HostedFormatTest, AnswersWithItsIdentity)
     EXPECT_TRUE (GetParam() != "LV2" || juce::File (KELT_LV2_BUNDLE).getChildFile ("dsp.ttl").loadFileAsString().contains ("foaf:mbox <mailto:contact@vesk-audio.example> ;"));
 }
 
-TEST_P (HostedFormatTest, PassesAudioThroughUnchanged)
+TEST_P (HostedFormatTest, PassesAudioBitExactAndRestoresItsSettingsIntoAFreshInstance)
 {
-    juce::Random random (1);
-    juce::AudioBuffer<float> buffer, input;
-    const auto passesUnchanged = [&] {
-        input.makeCopyOf (buffer);
-        plugin->process (buffer);
-        return TestAudio::sameBits (buffer, input);
-    };
-
     // The layout it starts on, which a host may keep without asking: VST3
     // starts on stereo, the common track, the others on 5.1.
     const auto channels = plugin->getNumChannels();
     ASSERT_EQ (channels, GetParam() == "VST3" ? 2 : 6);
+
+    // Noise with not-a-number, infinities and denormals in it, in odd block lengths.
+    const float hostile[] = { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(), 1.0e-40f, -1.0e-40f };
+    juce::Random random (1);
+    juce::AudioBuffer<float> buffer, input;
 
     for (auto rate : { 44100.0, 192000.0, 48000.5 })
         for (auto blockLength : { 1, 17, 4096 })
@@ -226,30 +212,18 @@ TEST_P (HostedFormatTest, PassesAudioThroughUnchanged)
 
                 buffer.setSize (channels, length);
                 TestAudio::fillWithNoise (buffer, random);
-                EXPECT_TRUE (passesUnchanged()) << rate << " Hz, " << length;
+
+                for (int i = 0; i < 5; ++i)
+                    buffer.setSample (i % channels, i % length, hostile[i]);
+
+                input.makeCopyOf (buffer);
+                plugin->process (buffer);
+                EXPECT_TRUE (TestAudio::sameBits (buffer, input)) << rate << " Hz, " << length;
             }
 
-    // Not-a-number, infinities and denormals pass bit for bit too, past a 400 ms window.
-    buffer.setSize (channels, blockSize);
-
-    const float hostile[] = { std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(), 1.0e-40f, -1.0e-40f };
-
-    for (int i = 0; i < channels * blockSize; ++i)
-        buffer.setSample (i % channels, i / channels, hostile[i % 5]);
-
-    for (int block = 0; block < 50; ++block)
-        ASSERT_TRUE (passesUnchanged()) << block;
-}
-
-TEST_P (HostedFormatTest, RestoresItsSettingsByteForByteIntoAFreshInstance)
-{
-    plugin->prepare (sampleRate, blockSize);
-    plugin->setParameter (1, 0.0f);
-
     // LV2 delivers parameter changes with the next block, as hosts do while they play.
-    juce::AudioBuffer<float> silence (plugin->getNumChannels(), blockSize);
-    silence.clear();
-    plugin->process (silence);
+    plugin->setParameter (1, 0.0f);
+    plugin->process (buffer);
     const auto saved = plugin->getState();
 
     // A fresh instance restores before it plays, as when a host opens a project.
