@@ -7,8 +7,6 @@
 /** Noise in, bit-exact comparison out: what the pass-through tests share. */
 namespace TestAudio
 {
-    /** The block size the pass-through tests prepare for. */
-    inline constexpr int maxBlockLength = 512;
 
     inline void fillWithNoise (juce::AudioBuffer<float>& buffer, juce::Random& random)
     {
