@@ -6,8 +6,7 @@ find_package(X11 REQUIRED)
 
 file(GLOB KELT_HOST_TEST_SOURCES CONFIGURE_DEPENDS
     "${CMAKE_SOURCE_DIR}/tests/host/*.cpp"
-    "${CMAKE_SOURCE_DIR}/tests/host/*.h"
-    "${CMAKE_SOURCE_DIR}/tests/support/DesktopAtoms.cpp")
+    "${CMAKE_SOURCE_DIR}/tests/host/*.h")
 
 # A console app, so JUCE links the platform libraries its modules need.
 juce_add_console_app(KeltHostTests)
