@@ -77,25 +77,16 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
 
     // Host values are stored unchecked; texts show the normalised value with
     // two decimals, halves away from zero.
-    struct Case
+    for (auto [index, value, stored, readBack, text] : std::initializer_list<std::tuple<int, float, float, float, const char*>> {
+             { 1, 0.0f, 9.0f, 0.0f, "0.00" }, { 1, 0.5f, 13.5f, 0.5f, "0.50" }, { 1, 0.1f, 9.9f, 0.09999996f, "0.10" }, { 1, -1.0f / 9.0f, 8.0f, -1.0f / 9.0f, "-0.11" }, { 2, 0.0f, -12.0f, 0.0f, "0.00" }, { 2, 6.0f / 11.0f, -6.0f, 6.0f / 11.0f, "0.55" }, { 2, -1.0f, -23.0f, -1.0f, "-1.00" }, { 0, 0.625f, 0.625f, 0.625f, "0.63" }, { 0, 0.005f, 0.005f, 0.005f, "0.00" }, { 0, -0.004f, -0.004f, -0.004f, "-0.00" }, { 0, 123.456f, 123.456f, 123.456f, "123.46" } })
     {
-        int index;
-        float value, stored, readBack;
-        const char* text;
-    };
-
-    for (auto c : { Case { 1, 0.0f, 9.0f, 0.0f, "0.00" }, Case { 1, 0.5f, 13.5f, 0.5f, "0.50" }, Case { 1, 0.1f, 9.9f, 0.09999996f, "0.10" },
-                    Case { 1, -1.0f / 9.0f, 8.0f, -1.0f / 9.0f, "-0.11" }, Case { 2, 0.0f, -12.0f, 0.0f, "0.00" },
-                    Case { 2, 6.0f / 11.0f, -6.0f, 6.0f / 11.0f, "0.55" }, Case { 2, -1.0f, -23.0f, -1.0f, "-1.00" },
-                    Case { 0, 0.625f, 0.625f, 0.625f, "0.63" }, Case { 0, 0.005f, 0.005f, 0.005f, "0.00" },
-                    Case { 0, -0.004f, -0.004f, -0.004f, "-0.00" }, Case { 0, 123.456f, 123.456f, 123.456f, "123.46" } })
-    {
-        p.setParameter (c.index, c.value);
-        const auto stored = c.index == 0 ? p.hostPlaying.load() : c.index == 1 ? p.measurementScale.load()
-                                                                               : p.truePeakMaxLevel.load();
-        EXPECT_FLOAT_EQ (stored, c.stored) << c.index << " at " << c.value;
-        EXPECT_FLOAT_EQ (p.getParameter (c.index), c.readBack) << c.index << " at " << c.value;
-        EXPECT_EQ (p.getParameterText (c.index), c.text) << c.index << " at " << c.value;
+        p.setParameter (index, value);
+        EXPECT_FLOAT_EQ (index == 0 ? p.hostPlaying.load() : index == 1 ? p.measurementScale.load()
+                                                                        : p.truePeakMaxLevel.load(),
+                         stored)
+            << index << " at " << value;
+        EXPECT_FLOAT_EQ (p.getParameter (index), readBack) << index << " at " << value;
+        EXPECT_EQ (p.getParameterText (index), text) << index << " at " << value;
     }
 
     p.setParameter (3, 0.7f);
@@ -192,28 +183,18 @@ TEST (ProcessorBlocks, ABlockPlaysOnlyWhenTheHostPlaysAndHasMovedOn)
     block.clear();
 
     // move: how far the position moves on before the block; -1 repeats the last record.
-    struct Step
-    {
-        bool playing;
-        int move;
-        bool havePlayHead;
-        float hostPlaying;
-        double measured;
-    };
-
-    for (auto s : { Step { true, 0, true, 1.0f, 480.0 }, Step { true, 480, true, 1.0f, 960.0 }, Step { true, -1, true, 0.0f, 960.0 },
-                    Step { true, 480, true, 1.0f, 1440.0 }, Step { false, 480, true, 0.0f, 1440.0 }, Step { true, 480, false, 0.0f, 1440.0 },
-                    Step { true, 480, true, 1.0f, 1920.0 } })
+    for (auto [playing, move, havePlayHead, hostPlaying, measured] : std::initializer_list<std::tuple<bool, int, bool, float, double>> {
+             { true, 0, true, 1.0f, 480.0 }, { true, 480, true, 1.0f, 960.0 }, { true, -1, true, 0.0f, 960.0 }, { true, 480, true, 1.0f, 1440.0 }, { false, 480, true, 0.0f, 1440.0 }, { true, 480, false, 0.0f, 1440.0 }, { true, 480, true, 1.0f, 1920.0 } })
     {
         const auto last = head.position.getTimeInSamples().orFallback (0);
-        head.set (s.playing, s.move < 0 ? last : last + s.move);
-        head.available = s.havePlayHead;
+        head.set (playing, move < 0 ? last : last + move);
+        head.available = havePlayHead;
         juce::MidiBuffer midi;
         rig.p.processBlock (block, midi);
 
-        EXPECT_EQ (rig.p.hostPlaying.load(), s.hostPlaying);
-        EXPECT_EQ (rig.p.readings.measuredSamples.load(), s.measured);
-        EXPECT_EQ (rig.p.lastPositionInfo.isPlaying, s.playing && s.havePlayHead);
+        EXPECT_EQ (rig.p.hostPlaying.load(), hostPlaying);
+        EXPECT_EQ (rig.p.readings.measuredSamples.load(), measured);
+        EXPECT_EQ (rig.p.lastPositionInfo.isPlaying, playing && havePlayHead);
     }
 
     // Before a window is whole, every reading but the play time is as on a fresh instance.
@@ -308,43 +289,29 @@ TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
     EXPECT_EQ (r.measuredSamples, 16.0 * 48000.0);
 
     // +18 only when the scale rounds to 18: ends, middle and floor of both scales.
-    struct Case
+    for (auto [scale, loudness, position] : std::initializer_list<std::tuple<float, float, float>> {
+             { 18.0f, -59.0f, 0.0f }, { 18.0f, -5.0f, 1.0f }, { 17.5f, -23.0f, 0.5515591f }, { 18.49f, -70.0f, -0.1072559f }, { 18.0f, 0.0f, 1.153475f }, { 9.0f, -41.0f, 0.0f }, { 9.0f, -14.0f, 1.0f }, { 17.4f, -23.0f, 0.5515591f }, { 18.6f, -70.0f, -0.3831652f }, { 0.0f, 0.0f, 2.075013f } })
     {
-        float scale, loudness, position;
-    };
-
-    for (auto c : { Case { 18.0f, -59.0f, 0.0f }, Case { 18.0f, -5.0f, 1.0f }, Case { 17.5f, -23.0f, 0.5515591f },
-                    Case { 18.49f, -70.0f, -0.1072559f }, Case { 18.0f, 0.0f, 1.153475f }, Case { 9.0f, -41.0f, 0.0f },
-                    Case { 9.0f, -14.0f, 1.0f }, Case { 17.4f, -23.0f, 0.5515591f }, Case { 18.6f, -70.0f, -0.3831652f },
-                    Case { 0.0f, 0.0f, 2.075013f } })
-    {
-        p.measurementScale = c.scale;
-        EXPECT_NEAR (p.loudnessToMeterPosition (c.loudness), c.position, 5.0e-7f * std::max (1.0f, std::abs (c.position)))
-            << c.loudness << " on scale " << c.scale;
+        p.measurementScale = scale;
+        EXPECT_NEAR (p.loudnessToMeterPosition (loudness), position, 5.0e-7f * std::max (1.0f, std::abs (position))) << loudness << " on scale " << scale;
     }
 }
 
 TEST (ProcessorBlocks, TheTruePeakIndicatorLatchesAboveTheRoundedLimitUntilAReset)
 {
     // At 192 kHz the true peak is the sample peak, so levels are exact.
-    struct Case
-    {
-        float level, limit;
-        int channel, latched;
-    };
-
-    for (auto c : { Case { -0.96f, -1.0f, 1, 0 }, Case { -0.94f, -1.0f, 1, 1 }, Case { -6.0f, -6.0f, 5, 0 }, Case { -5.9f, -6.0f, 0, 1 },
-                    Case { 0.0f, -1.0f, 6, 0 }, Case { -200.0f, -12.0f, 0, 0 } })
+    for (auto [level, limit, channel, latched] : std::initializer_list<std::tuple<float, float, int, int>> {
+             { -0.96f, -1.0f, 1, 0 }, { -0.94f, -1.0f, 1, 1 }, { -6.0f, -6.0f, 5, 0 }, { -5.9f, -6.0f, 0, 1 }, { 0.0f, -1.0f, 6, 0 }, { -200.0f, -12.0f, 0, 0 } })
     {
         Paced rig (192000.0);
-        rig.p.truePeakMaxLevel = c.limit;
+        rig.p.truePeakMaxLevel = limit;
         juce::AudioBuffer<float> block (8, 64);
         block.clear();
-        block.setSample (c.channel, 10, -std::pow (10.0f, c.level / 20.0f));
+        block.setSample (channel, 10, -std::pow (10.0f, level / 20.0f));
         rig.host.play (block);
         block.clear();
         rig.host.play (block);
-        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), c.latched) << c.level << " against " << c.limit;
+        EXPECT_EQ (rig.p.readings.truePeakOverload.load(), latched) << level << " against " << limit;
         rig.p.resetMeasurement();
         EXPECT_EQ (rig.p.readings.truePeakOverload.load(), 0);
     }
