@@ -13,19 +13,14 @@
 
     Scopes may nest; each one counts from its own start.
 */
-class ScopedAllocationCounter final
+struct ScopedAllocationCounter final
 {
-public:
     ScopedAllocationCounter() noexcept;
     ~ScopedAllocationCounter();
 
     /** Allocations on this thread since this scope began. */
     std::size_t getCount() const noexcept;
 
-    ScopedAllocationCounter (const ScopedAllocationCounter&) = delete;
-    ScopedAllocationCounter& operator= (const ScopedAllocationCounter&) = delete;
-
-private:
-    std::size_t countAtStart;
-    bool wasCounting;
+    const std::size_t countAtStart;
+    const bool wasCounting;
 };
