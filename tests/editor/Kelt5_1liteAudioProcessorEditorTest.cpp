@@ -190,9 +190,10 @@ TEST (Editor, FormatsPlayTimes)
 }
 
 // The editor as it opens against its golden picture, which KELT_UPDATE_GOLDEN=1
-// rewrites instead (tests/editor/golden/README.md); then a programme as a
-// user sees it, with a picture of each page for reviewers; then the controls
-// as a user clicks them and the host sees their changes.
+// rewrites instead (tests/editor/golden/README.md), and what of it takes
+// clicks; then a programme as a user sees it, with a picture of each page for
+// reviewers; then the controls as a user clicks them and the host sees their
+// changes.
 TEST (Editor, OpensAsItsGoldenPictureShowsAProgrammeAtTheTargetLoudnessAndTakesClicks)
 {
     ParameterLog host; // outlives the processor that reports to it
@@ -217,6 +218,17 @@ TEST (Editor, OpensAsItsGoldenPictureShowsAProgrammeAtTheTargetLoudnessAndTakesC
             differing += std::abs (a.getRed() - g.getRed()) > 24 || std::abs (a.getGreen() - g.getGreen()) > 24 || std::abs (a.getBlue() - g.getBlue()) > 24 ? 1 : 0;
 
     EXPECT_LE (differing, 20) << "see " KELT_SCREENSHOT_DIR "/editor-meter-page.png";
+
+    // What takes clicks on the Meter, Settings and Statistics pages ('t'
+    // toggles, '-' disabled): the texts over the meters and controls let the
+    // clicks through.
+    juce::String takers;
+
+    for (int page = 1; page <= 3; ++page)
+        for (auto* child : t.editor->getChildComponent (page)->getChildren())
+            takers << (child->hitTest (0, 0) ? "x" : ".") << (dynamic_cast<juce::Button*> (child) != nullptr && dynamic_cast<juce::Button*> (child)->getClickingTogglesState() ? "t" : "") << (child->isEnabled() ? "" : "-");
+
+    EXPECT_EQ (takers, "xxxxt-....xt-xxxxxxxxt..x.xxxx.xxxx............");
 
     // 8.2 s of a sine at -23 LUFS, played at 25 fps.
     t.editor->addToDesktop (0);
@@ -293,17 +305,6 @@ TEST (Editor, OpensAsItsGoldenPictureShowsAProgrammeAtTheTargetLoudnessAndTakesC
         EXPECT_EQ (label->getText(), "-");
 
     t.p.addListener (&host);
-
-    // What takes clicks on the Meter, Settings and Statistics pages ('t'
-    // toggles, '-' disabled): the texts over the meters and controls let the
-    // clicks through.
-    juce::String takers;
-
-    for (int page = 1; page <= 3; ++page)
-        for (auto* child : t.editor->getChildComponent (page)->getChildren())
-            takers << (child->hitTest (0, 0) ? "x" : ".") << (dynamic_cast<juce::Button*> (child) != nullptr && dynamic_cast<juce::Button*> (child)->getClickingTogglesState() ? "t" : "") << (child->isEnabled() ? "" : "-");
-
-    EXPECT_EQ (takers, "xxxxt-....xt-xxxxxxxxt..x.xxxx.xxxx............");
 
     // The lit peak indicator, clicked where its caption covers it.
     t.p.readings.truePeakOverload.store (1);
