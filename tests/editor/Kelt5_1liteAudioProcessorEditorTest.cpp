@@ -6,8 +6,7 @@
 #include "editor/TarnJuceLRVU.h"
 #include "editor/TarnJuceVU.h"
 #include "processor/Kelt5_1liteAudioProcessor.h"
-#include "support/TestPlayHead.h"
-#include "support/ToneProgramme.h"
+#include "support/PlayingHost.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -351,6 +350,9 @@ TEST (Editor, OpensTicksResetsAndClosesWhileTheAudioAndLoudnessThreadsRun)
     for (int i = 0; i < 40; ++i)
     {
         t.openEditor();
+
+        if (i % 10 == 5) // a new rate while the editor is open
+            t.p.prepareToPlay (i % 20 == 5 ? 44100.0 : EditorTestbed::sampleRate, EditorTestbed::blockSize);
 
         // Some close before their first tick or before their queued limit choice.
         if (i % 2 == 0)

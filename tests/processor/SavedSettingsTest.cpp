@@ -95,7 +95,6 @@ TEST (SavedSettings, HoldTheScaleAloneAndGiveItBackExactly)
     p.setStateInformation (state.getData(), (int) state.getSize());
     EXPECT_EQ (p.measurementScale.load(), 9.9f);
     EXPECT_EQ (p.truePeakMaxLevel.load() + p.hostPlaying.load(), -5.0f);
-    p.setStateInformation (state.getData(), 8);
     p.setStateInformation (nullptr, 50);
     EXPECT_EQ (p.measurementScale.load(), 9.9f);
 }
