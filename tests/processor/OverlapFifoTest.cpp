@@ -70,6 +70,9 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARing)
     EXPECT_TRUE (readsRamp (fifo, 300, 30, 99, 8, 150)); // no more than is ready, nor than six channels
     EXPECT_EQ (fifo.getNumReady(), 75);
     EXPECT_TRUE (readsRamp (fifo, -3, 0, 0, 6, 5));
+    fifo.write (ramp (129, 60)); // behind the reader now: 24 fit, unread audio stays
+    EXPECT_EQ (fifo.getNumReady(), 99);
+    EXPECT_TRUE (readsRamp (fifo, 99, 54, 99));
 
     // Whatever an earlier lap left, channels the block lacks come out silent.
     OverlapFifo lap (8, 0.0f);
