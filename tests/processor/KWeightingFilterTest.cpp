@@ -22,16 +22,18 @@ TEST (KWeightingFilter, CascadeGivesTheFrameworksFilterPairsResultsBitForBit)
             for (int channels = 1; channels <= maxChannels; ++channels)
             {
                 SimdDispatch::setAvx2Allowed (avx2);
+                const auto& set = KWeightingCoefficients::forRate (rate);
+                const auto preCoefficients = KWeightingCoefficients::toIIRCoefficients (set.preFilter);
+                const auto rlbCoefficients = KWeightingCoefficients::toIIRCoefficients (set.rlb);
                 std::array<KWeightingFilter, maxChannels> pre, rlb;
                 std::array<juce::IIRFilter, maxChannels> plainPre, plainRlb;
 
                 for (size_t c = 0; c < (size_t) maxChannels; ++c)
                 {
-                    const auto& set = KWeightingCoefficients::forRate (rate);
-                    pre[c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
-                    plainPre[c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.preFilter));
-                    rlb[c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
-                    plainRlb[c].setCoefficients (KWeightingCoefficients::toIIRCoefficients (set.rlb));
+                    pre[c].setCoefficients (preCoefficients);
+                    plainPre[c].setCoefficients (preCoefficients);
+                    rlb[c].setCoefficients (rlbCoefficients);
+                    plainRlb[c].setCoefficients (rlbCoefficients);
                 }
 
                 rlb[3].makeInactive();
