@@ -11,7 +11,11 @@
 #include "processor/SimdDispatch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <ctime>
+#include <mutex>
+#include <thread>
 #include <string_view>
 
 namespace
@@ -36,6 +40,12 @@ namespace
         juce::int64 timeInSamples = 0;
     };
 
+    /** The audio time the sessions have played: as the plug-in's clock it
+        keeps them at real-time pace, however fast blocks are pushed here. */
+    std::atomic<double> secondsPlayed { 0.0 };
+
+    double playedSeconds() noexcept { return secondsPlayed.load(); }
+
     /** The plug-in as a host runs it, with the loudness thread's steps taken
         here at the pace real time would take them: one per 50 ms of audio. */
     class PluginSession final
@@ -43,8 +53,10 @@ namespace
     public:
         PluginSession (double sampleRate, int numChannels)
             : pool (numChannels),
-              stepInterval (static_cast<int> (sampleRate * 0.05))
+              stepInterval (static_cast<int> (sampleRate * 0.05)),
+              blockSeconds (blockSize / sampleRate)
         {
+            processor.renderPace.clock = playedSeconds;
             processor.setPlayConfigDetails (numChannels, numChannels, sampleRate, blockSize);
             processor.prepareToPlay (sampleRate, blockSize);
             // The engine keeps its data; its steps no longer run concurrently.
@@ -69,6 +81,7 @@ namespace
             processor.processBlock (block, midi);
             playHead.timeInSamples += blockSize;
             framesSinceStep += blockSize;
+            secondsPlayed = secondsPlayed + blockSeconds;
         }
 
         bool stepIsDue() const noexcept { return framesSinceStep >= stepInterval; }
@@ -85,9 +98,17 @@ namespace
         NoisePool pool;
         juce::MidiBuffer midi;
         const int stepInterval;
+        const double blockSeconds;
         int blockIndex = 0;
         int framesSinceStep = 0;
     };
+
+    double threadCpuSeconds()
+    {
+        timespec now {};
+        clock_gettime (CLOCK_THREAD_CPUTIME_ID, &now);
+        return static_cast<double> (now.tv_sec) + static_cast<double> (now.tv_nsec) * 1.0e-9;
+    }
 
     double secondsSince (Clock::time_point start)
     {
@@ -151,6 +172,62 @@ static void BM_LoudnessThread (benchmark::State& state)
     }
 
     setFramesPerIteration (state, blockSize);
+}
+
+/** The longest processBlock, as a ratio to the block's duration, of blocks
+    of 256 frames played in real time while the loudness thread is held off
+    for a second, as a loaded machine may deschedule it. The time reported,
+    and work_per_block, count the callback's own CPU time; wall_per_block
+    also counts the time other threads took the core from it. */
+static void BM_StalledLoudnessThread (benchmark::State& state)
+{
+    const auto sampleRate = rateArgument (state);
+    constexpr int frames = 256;
+    const auto blockDuration = std::chrono::duration<double> (frames / sampleRate);
+
+    NoisePool pool (6);
+    AdvancingPlayHead playHead;
+    Kelt5_1liteAudioProcessor processor;
+    processor.setPlayConfigDetails (6, 6, sampleRate, frames);
+    processor.prepareToPlay (sampleRate, frames); // the loudness thread runs
+    processor.setPlayHead (&playHead);
+    juce::MidiBuffer midi;
+
+    for (auto _ : state)
+    {
+        auto longest = 0.0, longestWork = 0.0;
+        std::thread stall;
+        const auto start = Clock::now();
+        const auto numBlocks = static_cast<int> (4.0 / blockDuration.count());
+
+        for (int i = 0; i < numBlocks; ++i)
+        {
+            std::this_thread::sleep_until (start + std::chrono::duration_cast<Clock::duration> (i * blockDuration));
+
+            // From 0.5 s to 1.5 s, no measurement step can start.
+            if (i == numBlocks / 8)
+                stall = std::thread ([&processor] {
+                    const std::lock_guard<std::mutex> hold (processor.loudnessModule.stepLock);
+                    std::this_thread::sleep_for (std::chrono::seconds (1));
+                });
+
+            auto block = pool.block (i);
+            juce::AudioBuffer<float> part (block.getArrayOfWritePointers(), 6, frames);
+            const auto callbackStart = Clock::now();
+            const auto workStart = threadCpuSeconds();
+            processor.processBlock (part, midi);
+            longestWork = std::max (longestWork, threadCpuSeconds() - workStart);
+            longest = std::max (longest, secondsSince (callbackStart));
+            playHead.timeInSamples += frames;
+        }
+
+        stall.join();
+        state.SetIterationTime (longestWork);
+        state.counters["work_per_block"] = longestWork / blockDuration.count();
+        state.counters["wall_per_block"] = longest / blockDuration.count();
+    }
+
+    processor.releaseResources();
 }
 
 //==============================================================================
@@ -233,6 +310,7 @@ BENCHMARK (BM_Ebur128Full)->Apply (addConfigurations)->UseRealTime()->Apply (mea
 BENCHMARK (BM_Ebur128NoTruePeak)->Apply (addConfigurations)->UseRealTime()->Apply (measureFiveTimes);
 BENCHMARK (BM_KWeighting)->Args ({ 48000, 6 })->Args ({ 44100, 2 })->UseRealTime()->Apply (measureFiveTimes);
 BENCHMARK (BM_TruePeak)->Arg (48000)->Arg (96000)->Arg (192000)->UseRealTime()->Apply (measureFiveTimes);
+BENCHMARK (BM_StalledLoudnessThread)->Arg (192000)->Arg (48000)->Iterations (1)->UseManualTime();
 
 int main (int argc, char** argv)
 {

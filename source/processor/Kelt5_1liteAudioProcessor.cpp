@@ -111,17 +111,19 @@ void Kelt5_1liteAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
         // host, which must never hold up a preparation waiting at the gate.
         const auto nowPlaying = updatePlayState();
 
+        const bool fasterThanRealTime = renderPace.isFasterThanRealTime (numSamples, currentSampleRate.load (relaxed));
+
         const ProcessingGate::ScopedEntry entry (processingGate);
 
         if (entry.entered())
-            measureBlock (buffer, nowPlaying);
+            measureBlock (buffer, nowPlaying, isNonRealtime() || fasterThanRealTime);
     }
 
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, numSamples);
 }
 
-void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying)
+void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying, bool withoutDeadline)
 {
     const auto numSamples = buffer.getNumSamples();
     const auto numChannels = buffer.getNumChannels();
@@ -152,13 +154,15 @@ void Kelt5_1liteAudioProcessor::measureBlock (juce::AudioSampleBuffer& buffer, s
 
     loudnessModule.weight (buffer);
 
-    const bool offline = isNonRealtime();
-    loudnessModule.measuredByAudioThread.store (offline, relaxed);
+    // A render, said or not, outruns the loudness thread: its windows are
+    // measured here, all of them, so that a full FIFO or the stop at its end
+    // loses none. In real time the loudness thread does all of it, catching
+    // up after a stall, so a block's work never grows with its backlog.
+    loudnessModule.measuredByAudioThread.store (withoutDeadline, relaxed);
 
-    // A host may render far faster than the loudness thread reads, whether or
-    // not it says so; then the whole windows are measured here instead of
-    // being lost to a full FIFO.
-    if (! loudnessModule.pushMeasuringWholeWindows (offline, [this] { publishReadings(); }))
+    if (withoutDeadline)
+        loudnessModule.pushMeasuringWholeWindows ([this] { publishReadings(); });
+    else
         loudnessModule.push (0, numSamples);
 
     publishReadings();

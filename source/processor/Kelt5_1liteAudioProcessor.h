@@ -7,6 +7,7 @@
 #include "processor/MeterReadings.h"
 #include "processor/MeterScale.h"
 #include "processor/ProcessingGate.h"
+#include "processor/RenderPace.h"
 #include "processor/TarnLoudnessModule.h"
 #include "processor/TruePeakDetector.h"
 
@@ -130,6 +131,9 @@ public:
     const MeterScale meterScale18 { -59.0f, -5.0f };
     const MeterScale meterScale9 { -41.0f, -14.0f };
 
+    /** Whether the host pushes blocks far faster than real time. Audio thread. */
+    RenderPace renderPace;
+
     /** Keeps preparation and measurement resets apart from running blocks. */
     ProcessingGate processingGate;
 
@@ -155,8 +159,9 @@ private:
         JUCE_DECLARE_NON_COPYABLE (ScopedMeasurementPause)
     };
 
-    /** Everything a block with samples measures, given its play state. */
-    void measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying);
+    /** Everything a block with samples measures, given its play state and
+        whether the host needs it by a real-time deadline. */
+    void measureBlock (juce::AudioSampleBuffer& buffer, std::int32_t nowPlaying, bool withoutDeadline);
 
     /** 1 when the host plays and its position moved since the last block. */
     std::int32_t updatePlayState();

@@ -81,12 +81,6 @@ float TarnLoudnessModule::getChannelWeight (int channel) const noexcept
     return juce::isPositiveAndBelow (channel, maxChannels) ? channelWeights[(size_t) channel].load (relaxed) : 0.0f;
 }
 
-bool TarnLoudnessModule::isCloseToOverflowing (int numSamples) const noexcept
-{
-    const auto needed = numSamples + momentaryWindowLength;
-    return momentaryFifo->getFreeSpace() < needed || shortTermFifo->getFreeSpace() < needed;
-}
-
 bool TarnLoudnessModule::hasWholeWindow()
 {
     return (momentaryFifo != nullptr && momentaryFifo->getNumReady() >= momentaryWindowLength)

@@ -24,9 +24,9 @@
     The step holds `stepLock` while it runs. Work that replaces or clears what
     the step uses (a new sample rate, a measurement reset) takes the same lock
     from a non-audio thread, so it never overlaps a step. While the host
-    renders offline, or pushes audio so fast that a FIFO would overflow, the
-    audio thread runs the steps itself under this lock; in real time it only
-    ever tries the lock.
+    renders offline, or pushes audio far faster than real time, the audio
+    thread runs the steps itself under this lock; at real-time pace it never
+    runs a step and never touches the lock.
 */
 class TarnLoudnessModule final : public juce::TimeSliceClient
 {
@@ -46,30 +46,19 @@ public:
         every whole window itself, in order, calling afterEachStep after each
         step, as the loudness thread's steps would be run and published.
 
-        Offline, the host may render far faster than the loudness thread
-        reads, so this always happens and waits for a step in progress. In
-        real time it happens only once a FIFO is close to overflowing (the
-        reader has fallen far behind) and never waits: if a step holds the
-        lock, the loudness thread is catching up, and the next block tries
-        again. Returns false when it left the block to push().
+        For blocks that the host does not need by a real-time deadline: it
+        renders offline, or far ahead of real time. The loudness thread then
+        stands aside (see `measuredByAudioThread`), so this waits at most for
+        a step it had already begun. Windows the reader has not taken yet go
+        first, so none is left unread when a stop empties the FIFOs.
         Audio thread only. */
     template <typename Callback>
-    bool pushMeasuringWholeWindows (bool offline, Callback&& afterEachStep)
+    void pushMeasuringWholeWindows (Callback&& afterEachStep)
     {
         if (momentaryFifo == nullptr || shortTermFifo == nullptr)
-            return false;
+            return;
 
-        const auto numSamples = blockBuffer.getNumSamples();
-
-        if (! offline && ! isCloseToOverflowing (numSamples))
-            return false;
-
-        std::unique_lock<std::mutex> lock (stepLock, std::defer_lock);
-
-        if (offline)
-            lock.lock();
-        else if (! lock.try_lock())
-            return false;
+        const std::lock_guard<std::mutex> lock (stepLock);
 
         const auto measureWholeWindows = [&] {
             while (hasWholeWindow())
@@ -79,13 +68,14 @@ public:
             }
         };
 
-        // Audio the reader has not taken yet goes first, and a pending FIFO
-        // reset is answered so that its stale samples free their room.
+        // A pending FIFO reset is answered first, so that its stale samples
+        // free their room.
         momentaryFifo->answerResets();
         shortTermFifo->answerResets();
         measureWholeWindows();
 
         // A window at a time, so that neither FIFO can fill up.
+        const auto numSamples = blockBuffer.getNumSamples();
         const auto chunk = juce::jmax (1, momentaryWindowLength);
 
         for (int start = 0; start < numSamples; start += chunk)
@@ -93,8 +83,6 @@ public:
             push (start, juce::jmin (chunk, numSamples - start));
             measureWholeWindows();
         }
-
-        return true;
     }
 
     /** Sets filters, windows, FIFOs and buffers up for a rate and block size.
@@ -160,8 +148,9 @@ public:
 
     std::atomic<std::int32_t> playing { 0 };
 
-    /** Set while the host renders offline: the audio thread then runs the
-        steps itself and the loudness thread's time slices stand aside. */
+    /** Set while the audio thread measures the windows itself (the host
+        renders offline or far ahead of real time): the loudness thread's time
+        slices then stand aside. */
     std::atomic<bool> measuredByAudioThread { false };
     std::atomic<bool> newMomentaryAvailable { false };
     std::atomic<bool> newShortTermAvailable { false };
@@ -172,10 +161,6 @@ public:
 private:
     void runStep();
     bool hasWholeWindow();
-
-    /** True when a FIFO has less room than the block and one momentary
-        window more: room for a step that is still running to finish. */
-    bool isCloseToOverflowing (int numSamples) const noexcept;
 
     /** Loudness of a window from its weighted channel power. */
     static float blockLoudness (float power) noexcept;

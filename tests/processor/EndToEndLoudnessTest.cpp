@@ -92,7 +92,10 @@ namespace
         p.prepareToPlay (rate, juce::jmax (blockSize, 512));
 
         if (paced)
+        {
             p.releaseResources();
+            p.renderPace.clock = PlayingHost::playedSeconds;
+        }
 
         auto* reference = ebur128_init ((unsigned) channels, (unsigned long) rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
 
@@ -244,4 +247,70 @@ TEST (OfflineRenderRealtime, AFastRenderInRealTimeModeLosesNoWindow)
     EXPECT_EQ (p.readings.measuredSamples.load(), paced.readings.measuredSamples);
     EXPECT_EQ (std::tuple (totalCount (p.loudnessModule.integratedHistogram), totalCount (p.loudnessModule.rangeHistogram), round1 (p.loudnessModule.latestIntegrated.load())),
                std::tuple (paced.momentaryCount, paced.shortTermCount, paced.readings.integratedLoudness));
+}
+
+TEST (OfflineRenderRealtime, AFastRenderEndedByAStopReadsAsTheSameBlocksRenderedOffline)
+{
+    // A louder end, which a render that left its last windows unread at the
+    // stop would miss.
+    const std::vector<ToneProgramme::Tone> tones { { -30.0, 1000.0, isInstrumentedBuild ? 4.0 : 10.0 }, { -15.0, 1000.0, 2.0 } };
+
+    for (auto [rate, blockSize] : { std::pair (44100.0, 64), { 48000.0, 512 }, { 96000.0, 4096 }, { 192000.0, 1024 } })
+    {
+        // As a host exports: the loudness thread runs, the transport stops at
+        // the end, and the readings are taken afterwards.
+        const auto render = [rate = rate, blockSize = blockSize, &tones] (bool offline) {
+            Kelt5_1liteAudioProcessor p;
+            p.setPlayConfigDetails (2, 2, rate, blockSize);
+            p.setNonRealtime (offline);
+            p.prepareToPlay (rate, blockSize);
+            PlayingHost host (p, rate);
+            ToneProgramme programme (tones, rate);
+            EXPECT_TRUE (host.play (programme, 2, blockSize));
+            host.stop();
+            p.releaseResources();
+            const auto r = p.readings.load();
+            return std::tuple (r.integratedLoudness, r.loudnessRange, r.maxMomentaryLoudness, r.maxShortTermLoudness,
+                               totalCount (p.loudnessModule.integratedHistogram), totalCount (p.loudnessModule.rangeHistogram));
+        };
+
+        const auto offline = render (true);
+        EXPECT_NEAR (std::get<2> (offline), -15.0f, 0.11f);
+        EXPECT_EQ (render (false), offline) << rate << " Hz in blocks of " << blockSize;
+    }
+}
+
+TEST (OfflineRenderRealtime, AtRealTimePaceAStalledLoudnessThreadCatchesUpAlone)
+{
+    // Blocks at real-time pace; the test is the loudness thread, stepping
+    // every 50 ms of audio but for a second from 0.5 s on.
+    constexpr int blockSize = 256;
+    Kelt5_1liteAudioProcessor p;
+    p.setPlayConfigDetails (2, 2, 48000.0, blockSize);
+    p.prepareToPlay (48000.0, blockSize);
+    p.releaseResources();
+    p.renderPace.clock = PlayingHost::playedSeconds;
+    PlayingHost host (p);
+    ToneProgramme programme ({ { -20.0, 1000.0, 4.0 } });
+    int stepsTaken = 0, values = 0;
+
+    const auto step = [&] {
+        p.loudnessModule.updateLoudness();
+        values += p.loudnessModule.newMomentaryAvailable.load() ? 1 : 0;
+    };
+
+    EXPECT_TRUE (host.play (programme, 2, blockSize, [&] {
+        for (; (stepsTaken + 1) * 2400 <= host.position; ++stepsTaken)
+            if (stepsTaken < 10 || stepsTaken >= 30)
+                step();
+    }));
+
+    // The thread goes on stepping after the audio until it has caught up.
+    for (int i = 0; i < 20; ++i)
+        step();
+
+    // Every window counted once, and each by the loudness thread alone: had
+    // a callback measured any, this thread would have fewer.
+    EXPECT_EQ (values, 1 + (4 * 48000 - 19200) / 4800);
+    EXPECT_EQ (totalCount (p.loudnessModule.integratedHistogram), values);
 }

@@ -17,13 +17,15 @@ namespace
     using Tone = ToneProgramme::Tone;
     constexpr float infinity = std::numeric_limits<float>::infinity();
 
-    /** A stereo processor whose measurement steps the test runs itself, one
-        after every 50 ms block, as a loudness thread that keeps up would. */
+    /** A stereo processor played at real-time pace, whose measurement steps
+        the test runs itself, one after every 50 ms block, as a loudness
+        thread that keeps up would. */
     struct Paced
     {
         explicit Paced (double sampleRate = 48000.0, int channels = 2)
             : host (p, sampleRate), blockSize ((int) sampleRate / 20)
         {
+            p.renderPace.clock = PlayingHost::playedSeconds;
             p.setPlayConfigDetails (channels, channels, sampleRate, blockSize);
             p.prepareToPlay (sampleRate, blockSize);
             p.releaseResources();

@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <atomic>
 #include <functional>
 
 #include "support/TestAudio.h"
@@ -47,6 +48,11 @@ public:
 
     ~PlayingHost() { processor.setPlayHead (nullptr); }
 
+    /** A clock that moves on only with the audio PlayingHosts play: a
+        processor that reads it is played at real-time pace, however fast the
+        test runs. */
+    static double playedSeconds() noexcept { return secondsPlayed.load(); }
+
     /** One block in place; false if any sample came out changed. */
     bool play (juce::AudioBuffer<float>& block, bool playing = true)
     {
@@ -56,6 +62,11 @@ public:
         lastPlaying = playing;
         position += block.getNumSamples();
         processor.processBlock (block, midi);
+
+        for (auto t = secondsPlayed.load(); ! secondsPlayed.compare_exchange_weak (t, t + block.getNumSamples() / sampleRate);)
+        {
+        }
+
         return TestAudio::sameBits (block, input);
     }
 
@@ -94,6 +105,8 @@ public:
     bool lastPlaying = false;
 
 private:
+    static inline std::atomic<double> secondsPlayed { 0.0 };
+
     juce::AudioBuffer<float> input;
     juce::MidiBuffer midi;
 };
