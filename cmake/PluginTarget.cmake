@@ -1,13 +1,16 @@
 # The plug-in: one shared-code static library (target Kelt51LE) that holds all
 # of our code and is linked by every format wrapper and by the tests.
 
+# The accepted channel configurations (inputs, outputs), in order of
+# preference; the wrappers that start on their first one may put stereo first.
+set(KELT_CHANNEL_CONFIGURATIONS "{6,6},{5,5},{2,2},{1,1}")
+set(KELT_STEREO_FIRST_CHANNEL_CONFIGURATIONS "{2,2},{6,6},{5,5},{1,1}")
+
 set(KELT_LV2_URI "https://vesk-audio.example/plugins/kelt51le")
 set(KELT_COMPANY_EMAIL "contact@vesk-audio.example")
 
 if(APPLE)
     set(KELT_FORMATS VST3 AU Standalone LV2 VST)
-    # The Audio Unit's entry points are named with this prefix.
-    set(KELT_APPLE_PLUGIN_OPTIONS AU_EXPORT_PREFIX Kelt51_LE)
     if(KELT_AAX_SDK_PATH)
         juce_set_aax_sdk_path("${KELT_AAX_SDK_PATH}")
         list(APPEND KELT_FORMATS AAX)
@@ -37,7 +40,9 @@ juce_add_plugin(Kelt51LE
     AU_MAIN_TYPE kAudioUnitType_Effect
     AAX_CATEGORY AAX_ePlugInCategory_SoundField
     LV2URI "${KELT_LV2_URI}"
-    ${KELT_APPLE_PLUGIN_OPTIONS}
+    # JUCE appends "Entry" and "Factory": the Audio Unit's entry points are
+    # Kelt51_LE_AUEntry and Kelt51_LE_AUFactory.
+    AU_EXPORT_PREFIX Kelt51_LE_AU
     COPY_PLUGIN_AFTER_BUILD FALSE
     FORMATS ${KELT_FORMATS})
 
@@ -53,9 +58,9 @@ target_compile_definitions(Kelt51LE
         # Debian's JUCE ignores the LV2URI option and would fall back to the
         # product name, which LV2 hosts cannot resolve.
         JucePlugin_LV2URI="${KELT_LV2_URI}"
-        # Stereo first: hosts that take the VST3 default layout as fixed (Ardour
-        # 7.3 keeps passing the channel count it first saw) get the common case.
-        JucePlugin_PreferredChannelConfigurations={2,2},{6,6},{5,5},{1,1}
+        # In order of preference, widest first. Each wrapper reads its own copy;
+        # the VST3 and the Standalone app override it below.
+        JucePlugin_PreferredChannelConfigurations=${KELT_CHANNEL_CONFIGURATIONS}
         JUCE_WEB_BROWSER=0
         JUCE_USE_CURL=0
         JUCE_VST3_CAN_REPLACE_VST2=0
@@ -87,14 +92,24 @@ endif()
 # mailbox IRI, as it stands; an empty one resolves to the description file
 # itself, and a bare address to a file beside it.
 # LV2 has no channel negotiation: JUCE fixes the ports at the first
-# configuration, so the LV2 build puts 5.1 first and a stereo or mono track
-# leaves the ports it does not use silent.
+# configuration, 5.1, and a stereo or mono track leaves the ports it does not
+# use silent.
 if(TARGET Kelt51LE_LV2)
     target_compile_options(Kelt51LE_LV2 PRIVATE
         -UJucePlugin_ManufacturerEmail
-        "-DJucePlugin_ManufacturerEmail=\"mailto:${KELT_COMPANY_EMAIL}\""
-        -UJucePlugin_PreferredChannelConfigurations
-        "-DJucePlugin_PreferredChannelConfigurations={6,6},{5,5},{2,2},{1,1}")
+        "-DJucePlugin_ManufacturerEmail=\"mailto:${KELT_COMPANY_EMAIL}\"")
 endif()
+
+# Stereo first where the first configuration is where the plug-in starts and
+# hosts may keep it: Ardour 7.3 keeps passing the channel count of a VST3's
+# starting layout after switching it, and the Standalone app opens its audio
+# device with it.
+foreach(wrapper Kelt51LE_VST3 Kelt51LE_Standalone)
+    if(TARGET ${wrapper})
+        target_compile_options(${wrapper} PRIVATE
+            -UJucePlugin_PreferredChannelConfigurations
+            "-DJucePlugin_PreferredChannelConfigurations=${KELT_STEREO_FIRST_CHANNEL_CONFIGURATIONS}")
+    endif()
+endforeach()
 
 add_subdirectory(resources)

@@ -142,6 +142,33 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
     }
 }
 
+TEST (Processor, StartsOnTheWidestConfigurationWhereTheWrapperDoesNotChooseAndNamesItsAudioUnitEntries)
+{
+    // The Audio Unit, AAX and VST 2 wrappers take the shared order and start
+    // on the processor's own first layout; the VST3 and the Standalone app
+    // put stereo first in their own builds (checked through the built VST3).
+    const short configurations[][2] { JucePlugin_PreferredChannelConfigurations };
+    juce::String order;
+
+    for (auto& c : configurations)
+        order << c[0] << "/" << c[1] << " ";
+
+    EXPECT_EQ (order, "6/6 5/5 2/2 1/1 ");
+
+    for (auto type : { juce::AudioProcessor::wrapperType_AudioUnit, juce::AudioProcessor::wrapperType_AAX, juce::AudioProcessor::wrapperType_VST })
+    {
+        juce::AudioProcessor::setTypeOfNextNewPlugin (type);
+        Kelt5_1liteAudioProcessor p;
+        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+        EXPECT_EQ (p.getChannelLayoutOfBus (true, 0), juce::AudioChannelSet::create5point1()) << type;
+        EXPECT_EQ (p.getChannelLayoutOfBus (false, 0), juce::AudioChannelSet::create5point1()) << type;
+    }
+
+    // JUCE appends Entry and Factory to the prefix.
+    EXPECT_EQ (juce::String (JucePlugin_AUExportPrefixQuoted "Entry ") + JucePlugin_AUExportPrefixQuoted "Factory",
+               "Kelt51_LE_AUEntry Kelt51_LE_AUFactory");
+}
+
 //==============================================================================
 TEST (ProcessorBlocks, PassAudioThroughUnchangedWhateverTheHostSends)
 {
