@@ -8,6 +8,8 @@
 #include "processor/Kelt5_1liteAudioProcessor.h"
 #include "support/PlayingHost.h"
 
+#include "KeltImages.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <limits>
@@ -52,6 +54,20 @@ namespace
         }
 
         return runs;
+    }
+
+    /** The pixels of an area that differ by more than a rasteriser's shade
+        on an edge. */
+    int differingPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area)
+    {
+        int differing = 0;
+
+        for (int i = 0; i < area.getWidth() * area.getHeight(); ++i)
+            for (auto [x, y] : { std::pair { area.getX() + i % area.getWidth(), area.getY() + i / area.getWidth() } })
+                for (auto [p, q] : { std::pair { a.getPixelAt (x, y), b.getPixelAt (x, y) } })
+                    differing += std::abs (p.getRed() - q.getRed()) > 24 || std::abs (p.getGreen() - q.getGreen()) > 24 || std::abs (p.getBlue() - q.getBlue()) > 24 ? 1 : 0;
+
+        return differing;
     }
 
     /** Counts the repaints that reach a component. */
@@ -210,13 +226,7 @@ TEST (Editor, OpensAsItsGoldenPictureShowsAProgrammeAtTheTargetLoudnessAndTakesC
     // missing picture, whose pixels all read as transparent) changes hundreds
     // of pixels by far more.
     const auto golden = juce::ImageFileFormat::loadFrom (juce::File (KELT_GOLDEN_DIR "/editor-meter-page.png"));
-    int differing = 0;
-
-    for (int i = 0; i < actual.getWidth() * actual.getHeight(); ++i)
-        for (auto [a, g] : { std::pair { actual.getPixelAt (i % actual.getWidth(), i / actual.getWidth()), golden.getPixelAt (i % actual.getWidth(), i / actual.getWidth()) } })
-            differing += std::abs (a.getRed() - g.getRed()) > 24 || std::abs (a.getGreen() - g.getGreen()) > 24 || std::abs (a.getBlue() - g.getBlue()) > 24 ? 1 : 0;
-
-    EXPECT_LE (differing, 20) << "see " KELT_SCREENSHOT_DIR "/editor-meter-page.png";
+    EXPECT_LE (differingPixels (actual, golden, actual.getBounds()), 20) << "see " KELT_SCREENSHOT_DIR "/editor-meter-page.png";
 
     // What takes clicks on the Meter, Settings and Statistics pages ('t'
     // toggles, '-' disabled): the texts over the meters and controls let the
@@ -329,6 +339,72 @@ TEST (Editor, OpensAsItsGoldenPictureShowsAProgrammeAtTheTargetLoudnessAndTakesC
     {}
 
     EXPECT_EQ (host.changes, (std::vector<std::pair<int, float>> { { 1, 0.0f }, { 1, 1.0f }, { 2, 0.0f }, { 2, 6.0f / 11.0f }, { 2, 1.0f } }));
+}
+
+// At the next tick after the mode list, the scale or the peak latch changes:
+// the mode's texts and units, the background of the mode and of the scale
+// (the +18 one only where the scale rounds to 18, a tie to the even number),
+// the scale toggle with its lit caption, and the indicator, lit by a latch of
+// exactly 1 alone.
+TEST (Editor, ShowsTheModeTheScaleAndThePeakLatchAtTheNextTick)
+{
+    EditorTestbed t;
+    auto& page = *t.editor->getChildComponent (1);
+    auto& modes = dynamic_cast<juce::ComboBox&> (*t.editor->getChildComponent (2)->getChildComponent (1));
+    auto& peak = dynamic_cast<juce::Button&> (*page.getChildComponent (3));
+
+    const std::pair<std::string, juce::Image> backgrounds[] = {
+        { "ebu18", juce::ImageCache::getFromMemory (KeltImages::meterebu18_png, KeltImages::meterebu18_pngSize) },
+        { "ebu9", juce::ImageCache::getFromMemory (KeltImages::meterebu9_png, KeltImages::meterebu9_pngSize) },
+        { "other18", juce::ImageCache::getFromMemory (KeltImages::meterother18_png, KeltImages::meterother18_pngSize) },
+        { "other9", juce::ImageCache::getFromMemory (KeltImages::meterother9_png, KeltImages::meterother9_pngSize) },
+    };
+
+    // The backgrounds whose scale labels the page shows, left of the meters.
+    const auto shownBackgrounds = [&] {
+        const auto shown = page.createComponentSnapshot ({ 0, 0, 50, 400 });
+        std::string names;
+
+        for (const auto& [name, image] : backgrounds)
+            names += differingPixels (shown, image, shown.getBounds()) == 0 ? " " + name : "";
+
+        return names;
+    };
+
+    t.p.readings.integratedLoudness.store (-23.0f);
+    t.p.readings.shortTermLoudness.store (-23.0f);
+
+    // EBU again after ARIB; latches of 2 right after a lit indicator.
+    const std::tuple<int, float, int, const char*, const char*, const char*, bool> cases[] = {
+        { 2, 18.0f, 1, "ATSC", "LKFS", " other18", true },
+        { 3, 17.4f, 2, "ARIB", "LKFS", " other9", false },
+        { 1, 17.5f, 1, "EBU", "LUFS", " ebu18", true },
+        { 1, 18.6f, 2, "EBU", "LUFS", " ebu9", false },
+        { 3, 18.5f, 0, "ARIB", "LKFS", " other18", false },
+        { 2, 9.0f, 1, "ATSC", "LKFS", " other9", true },
+    };
+
+    for (const auto& [id, scale, latch, mode, unit, background, lit] : cases)
+    {
+        modes.setSelectedId (id, juce::sendNotificationSync);
+        t.p.measurementScale.store (scale);
+        t.p.readings.truePeakOverload.store (latch);
+        t.tick();
+
+        const auto where = juce::String (mode) + " " + juce::String (scale) + " " + juce::String (latch);
+        const auto plus18 = juce::String (background).endsWith ("18");
+        juce::StringArray texts;
+
+        for (auto [p, i] : { std::pair { 1, 6 }, { 1, 7 }, { 1, 10 }, { 1, 12 }, { 3, 3 }, { 3, 6 }, { 3, 9 }, { 3, 12 } })
+            texts.add (t.label (p, i).getText());
+
+        EXPECT_EQ (texts.joinIntoString ("|"), juce::String (mode) + "|MLk " + unit + "|-23.0 " + unit + "|-23.0 " + unit + "|" + unit + "|LU|" + unit + "|" + unit) << where;
+        EXPECT_EQ (shownBackgrounds(), background) << where;
+        EXPECT_EQ (dynamic_cast<juce::Button&> (*page.getChildComponent (16)).getToggleState(), plus18) << where;
+        EXPECT_EQ (t.label (1, plus18 ? 17 : 18).findColour (juce::Label::textColourId).toString(), "ffffffff") << where; // the lit caption
+        EXPECT_EQ (peak.getToggleState(), lit) << where;
+        EXPECT_EQ (peak.isEnabled(), lit) << where;
+    }
 }
 
 TEST (Editor, OpensTicksResetsAndClosesWhileTheAudioAndLoudnessThreadsRun)
