@@ -314,3 +314,40 @@ TEST (OfflineRenderRealtime, AtRealTimePaceAStalledLoudnessThreadCatchesUpAlone)
     EXPECT_EQ (values, 1 + (4 * 48000 - 19200) / 4800);
     EXPECT_EQ (totalCount (p.loudnessModule.integratedHistogram), values);
 }
+
+TEST (OfflineRenderRealtime, SwitchingBetweenRealTimeAndOfflineLosesNoWindowAndCountsNoneTwice)
+{
+    // 50 ms blocks, real time and offline by turns of three, so that windows
+    // also end exactly on a switch (the ninth, at 43200 samples). In real
+    // time the test is the loudness thread, a step every 100 ms, so windows
+    // are still waiting when the offline blocks come.
+    const auto render = [] (bool switching) {
+        Kelt5_1liteAudioProcessor p;
+        p.setPlayConfigDetails (2, 2, 48000.0, 2400);
+        p.setNonRealtime (! switching);
+        p.prepareToPlay (48000.0, 2400);
+        p.releaseResources();
+        p.renderPace.clock = PlayingHost::playedSeconds;
+        PlayingHost host (p);
+        ToneProgramme programme ({ { -30.0, 1000.0, 4.0 }, { -18.0, 1000.0, 3.0 }, { -26.0, 500.0, 4.0 } });
+        int blocks = 0;
+
+        EXPECT_TRUE (host.play (programme, 2, 2400, [&] {
+            if (! p.isNonRealtime() && ++blocks % 2 == 0)
+                p.loudnessModule.updateLoudness();
+
+            p.setNonRealtime (! switching || (host.position / 7200) % 2 == 1);
+        }));
+
+        for (int i = 0; i < 10; ++i)
+            p.loudnessModule.updateLoudness();
+
+        const auto r = p.readings.load();
+        return std::tuple (totalCount (p.loudnessModule.integratedHistogram), totalCount (p.loudnessModule.rangeHistogram),
+                           round1 (p.loudnessModule.latestIntegrated.load()), round1 (p.loudnessModule.latestRange.load()),
+                           r.maxMomentaryLoudness, r.maxShortTermLoudness);
+    };
+
+    EXPECT_EQ (render (true), render (false));
+    EXPECT_EQ (std::get<0> (render (false)), 1 + (11 * 48000 - 19200) / 4800);
+}
