@@ -116,14 +116,15 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
 
     // Mono, stereo, 5.0 and 5.1 in and out alike, and other layouts with
     // those counts: each channel weighs by its type, LFE nothing, surrounds
-    // (sides too) 1.41, the rest 1; unnamed channels in the order L, R, C,
-    // LFE, Ls, Rs. Anything else is refused.
+    // (sides too) 1.41, the rest 1; unnamed channels, and those a host sends
+    // beyond the layout, in the order L, R, C, LFE, Ls, Rs. Anything else is
+    // refused.
     for (auto [in, out, weights] : std::initializer_list<std::tuple<Set, Set, std::vector<float>>> {
-             { Set::mono(), Set::mono(), { 1.0f } },
-             { Set::stereo(), Set::stereo(), { 1.0f, 1.0f } },
+             { Set::mono(), Set::mono(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
+             { Set::stereo(), Set::stereo(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::create5point1(), Set::create5point1(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
-             { Set::create5point0(), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f } },
-             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f } },
+             { Set::create5point0(), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f, 1.41f } },
+             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.41f } },
              { Set::create6point0Music(), Set::create6point0Music(), { 1.0f, 1.0f, 1.41f, 1.41f, 1.41f, 1.41f } },
              { Set::discreteChannels (6), Set::discreteChannels (6), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::createLCR(), Set::createLCR(), {} },
