@@ -245,6 +245,22 @@ TEST (ProcessorBlocks, EveryTakeAndEveryResetStartsTheMeasurementAfresh)
     EXPECT_EQ (fields (fresh.readings()), fields (Kelt5_1liteAudioProcessor().readings.load()));
 }
 
+TEST (ProcessorBlocks, ABlockWhileTheGateIsClosedPassesAndLeavesNoTrace)
+{
+    Paced straight, held;
+    ASSERT_TRUE (straight.play ({ { -30.0, 1000.0, 1.0 } }) && held.play ({ { -30.0, 1000.0, 1.0 } }));
+
+    {
+        const ProcessingGate::ScopedClosure closure (held.p.processingGate); // as a preparation or a reset closes it
+        EXPECT_TRUE (held.play ({ { -3.0, 1000.0, 0.05 } }));
+    }
+
+    // No play time, no samples in the windows, no filter memory of it.
+    ASSERT_TRUE (straight.play ({ { -30.0, 1000.0, 3.5 } }) && held.play ({ { -30.0, 1000.0, 3.5 } }));
+    EXPECT_EQ (held.momentaryValues, straight.momentaryValues);
+    EXPECT_EQ (fields (held.readings()), fields (straight.readings()));
+}
+
 TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
 {
     Paced rig;
