@@ -5,7 +5,10 @@
 #include "support/PlayingHost.h"
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <memory>
 #include <thread>
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE ("-Wdeprecated-declarations")
@@ -100,6 +103,71 @@ TEST (Concurrency, ResetsPreparationsParametersAndSettingsWhileBlocksRun)
         EXPECT_NEAR (value, -20.0f, 0.11f);
 
     EXPECT_EQ (r.measuredSamples, 3.5 * 48000.0);
+}
+
+TEST (Concurrency, BlocksPassUnmeasuredWhileAResetWaitsForTheStepLock)
+{
+    Kelt5_1liteAudioProcessor p;
+    p.prepareToPlay (48000.0, 2400);
+    PlayingHost host (p);
+    juce::AudioBuffer<float> block (2, 2400);
+    ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);
+
+    // Another thread holds the step lock, so the reset stays in its pause.
+    std::promise<void> pinned, unpin;
+    auto pinner = std::async (std::launch::async, [&] {
+        const std::lock_guard<std::mutex> pin (p.loudnessModule.stepLock);
+        pinned.set_value();
+        unpin.get_future().wait();
+    });
+    pinned.get_future().wait();
+    std::thread reset ([&p] { p.resetMeasurement(); });
+
+    // Measured until the reset has closed the gate, held out from then on.
+    bool heldOut = false;
+
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (10); ! heldOut && std::chrono::steady_clock::now() < deadline;)
+    {
+        const auto counted = p.readings.measuredSamples.load();
+        EXPECT_TRUE (host.play (block));
+        heldOut = p.readings.measuredSamples.load() == counted;
+    }
+
+    unpin.set_value();
+    pinner.wait();
+    reset.join();
+    EXPECT_TRUE (heldOut) << "every block was measured while a reset waited for the step lock";
+}
+
+TEST (Concurrency, AProcessorGoesAtOnceWhileItsLoudnessThreadWaitsForTheStepLock)
+{
+    using namespace std::chrono;
+    auto p = std::make_unique<Kelt5_1liteAudioProcessor>();
+    p->prepareToPlay (48000.0, 2400); // a step every 50 ms
+    std::unique_lock<std::mutex> pin (p->loudnessModule.stepLock);
+    std::this_thread::sleep_for (milliseconds (120)); // the next step now waits for the lock
+
+    // Destroyed on a thread of its own, so that a hang fails here with a
+    // message; that thread is then left to itself.
+    std::promise<double> done; // milliseconds
+    auto took = done.get_future();
+    std::thread destroyer ([p = std::move (p), done = std::move (done)]() mutable {
+        const auto start = steady_clock::now();
+        p.reset();
+        done.set_value (duration<double, std::milli> (steady_clock::now() - start).count());
+    });
+
+    std::this_thread::sleep_for (milliseconds (50));
+    pin.unlock();
+
+    if (took.wait_for (seconds (2)) != std::future_status::ready)
+    {
+        destroyer.detach();
+        FAIL() << "the processor was still being destroyed 2 s after its step could go on";
+    }
+
+    destroyer.join();
+    EXPECT_LT (took.get(), 1000.0) << "ms: the destruction waited for the loudness thread's stop time-out";
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

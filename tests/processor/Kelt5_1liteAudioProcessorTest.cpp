@@ -118,14 +118,15 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
 
     // Mono, stereo, 5.0 and 5.1 in and out alike, and other layouts with
     // those counts: each channel weighs by its type, LFE nothing, surrounds
-    // (sides too) 1.41, the rest 1; unnamed channels in the order L, R, C,
-    // LFE, Ls, Rs. Anything else is refused.
+    // (sides too) 1.41, the rest 1; unnamed channels, and those a host sends
+    // beyond the layout, in the order L, R, C, LFE, Ls, Rs. Anything else is
+    // refused.
     for (auto [in, out, weights] : std::initializer_list<std::tuple<Set, Set, std::vector<float>>> {
-             { Set::mono(), Set::mono(), { 1.0f } },
-             { Set::stereo(), Set::stereo(), { 1.0f, 1.0f } },
+             { Set::mono(), Set::mono(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
+             { Set::stereo(), Set::stereo(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::create5point1(), Set::create5point1(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
-             { Set::create5point0(), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f } },
-             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f } },
+             { Set::create5point0(), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f, 1.41f } },
+             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.41f } },
              { Set::create6point0Music(), Set::create6point0Music(), { 1.0f, 1.0f, 1.41f, 1.41f, 1.41f, 1.41f } },
              { Set::discreteChannels (6), Set::discreteChannels (6), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::createLCR(), Set::createLCR(), {} },
@@ -271,6 +272,22 @@ TEST (ProcessorBlocks, EveryTakeAndEveryResetStartsTheMeasurementAfresh)
 
     fresh.p.resetMeasurement();
     EXPECT_EQ (fields (fresh.readings()), fields (Kelt5_1liteAudioProcessor().readings.load()));
+}
+
+TEST (ProcessorBlocks, ABlockWhileTheGateIsClosedPassesAndLeavesNoTrace)
+{
+    Paced straight, held;
+    ASSERT_TRUE (straight.play ({ { -30.0, 1000.0, 1.0 } }) && held.play ({ { -30.0, 1000.0, 1.0 } }));
+
+    {
+        const ProcessingGate::ScopedClosure closure (held.p.processingGate); // as a preparation or a reset closes it
+        EXPECT_TRUE (held.play ({ { -3.0, 1000.0, 0.05 } }));
+    }
+
+    // No play time, no samples in the windows, no filter memory of it.
+    ASSERT_TRUE (straight.play ({ { -30.0, 1000.0, 3.5 } }) && held.play ({ { -30.0, 1000.0, 3.5 } }));
+    EXPECT_EQ (held.momentaryValues, straight.momentaryValues);
+    EXPECT_EQ (fields (held.readings()), fields (straight.readings()));
 }
 
 TEST (ProcessorBlocks, ReadingsFollowTheMeasurementOnTheChosenScale)
