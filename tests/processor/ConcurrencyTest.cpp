@@ -107,8 +107,10 @@ TEST (Concurrency, ResetsPreparationsParametersAndSettingsWhileBlocksRun)
 
 TEST (Concurrency, BlocksPassUnmeasuredWhileAResetWaitsForTheStepLock)
 {
+    // At real-time pace: a render's blocks would wait for the step lock.
     Kelt5_1liteAudioProcessor p;
     p.prepareToPlay (48000.0, 2400);
+    p.renderPace.clock = PlayingHost::playedSeconds;
     PlayingHost host (p);
     juce::AudioBuffer<float> block (2, 2400);
     ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);
