@@ -115,6 +115,7 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
     }
 
     EXPECT_GT (p.getAAXPluginIDForMainBusConfig (Set::stereo(), Set::mono(), false), 0x6a636161 + 3);
+    EXPECT_GT (p.getAAXPluginIDForMainBusConfig (Set::createLCR(), Set::createLCR(), false), 0x6a636161 + 3);
 
     // Mono, stereo, 5.0 and 5.1 in and out alike, and other layouts with
     // those counts: each channel weighs by its type, LFE nothing, surrounds
