@@ -45,20 +45,20 @@ namespace
         {
             if (phases == 0)
                 peak = std::max (peak, std::abs ((double) x[i]));
-
-            for (int n = 4 * i + (phases == 2 ? 1 : 0); phases > 0 && n < 4 * i + 4; n += 4 / phases)
-            {
-                double y = 0.0;
-
-                for (int m = n % 4; m < 48 && m <= n; m += 4)
+            else
+                for (int n = 4 * i + (phases == 2 ? 1 : 0); n < 4 * i + 4; n += 4 / phases)
                 {
-                    const int phase = m % 4, k = m / 4;
-                    const auto tap = phase < 2 ? listedPhases[phase][k] : listedPhases[3 - phase][11 - k];
-                    y += tap * (double) x[(n - m) / 4];
-                }
+                    double y = 0.0;
 
-                peak = std::max (peak, std::abs (y));
-            }
+                    for (int m = n % 4; m < 48 && m <= n; m += 4)
+                    {
+                        const int phase = m % 4, k = m / 4;
+                        const auto tap = phase < 2 ? listedPhases[phase][k] : listedPhases[3 - phase][11 - k];
+                        y += tap * (double) x[(n - m) / 4];
+                    }
+
+                    peak = std::max (peak, std::abs (y));
+                }
         }
 
         return peak;
