@@ -351,3 +351,20 @@ TEST (OfflineRenderRealtime, SwitchingBetweenRealTimeAndOfflineLosesNoWindowAndC
     EXPECT_EQ (render (true), render (false));
     EXPECT_EQ (std::get<0> (render (false)), 1 + (11 * 48000 - 19200) / 4800);
 }
+
+TEST (OfflineRenderRealtime, AnExportEndingOnAWindowsLastSampleCountsThatWindow)
+{
+    // At 48 kHz the second 3 s window ends at sample 172799, where the 400 ms
+    // windows hold one sample short of a whole one.
+    Kelt5_1liteAudioProcessor p;
+    p.setPlayConfigDetails (2, 2, 48000.0, 4096);
+    p.setNonRealtime (true);
+    p.prepareToPlay (48000.0, 4096);
+    PlayingHost host (p);
+    ToneProgramme programme ({ { -20.0, 1000.0, 172799.0 / 48000.0 } });
+    EXPECT_TRUE (host.play (programme, 2, 4096));
+    p.releaseResources();
+
+    EXPECT_EQ (totalCount (p.loudnessModule.rangeHistogram), 2);
+    EXPECT_EQ (totalCount (p.loudnessModule.integratedHistogram), 1 + (172799 - 19200) / 4800);
+}

@@ -14,6 +14,12 @@ TEST (KWeightingFilter, CascadeGivesTheFrameworksFilterPairsResultsBitForBit)
     constexpr int maxChannels = KWeightingFilter::maxCascadeChannels;
     juce::Random random (11);
 
+    // On a processor with AVX2 its kernels run, so both kinds are compared.
+#if KELT_HAVE_AVX2_KERNELS
+    __builtin_cpu_init();
+    EXPECT_EQ (SimdDispatch::useAvx2(), __builtin_cpu_supports ("avx2") != 0);
+#endif
+
     // Loud, tiny (into the denormal range), silent and broken blocks of
     // awkward lengths, so that states carry over between blocks; one channel
     // with an inactive stage, which is left to the framework's filter.

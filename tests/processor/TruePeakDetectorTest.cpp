@@ -130,10 +130,12 @@ TEST (TruePeakDetector, MatchesThePlainInterpolationOfEachNamedRate)
     // Channel 0: a quarter-rate sine whose crests lie 5/8 of a sample past
     // the samples, on a four-phase point only: two phases (or phases 0 and 1)
     // read it 0.7 dB lower, the samples 1.8 dB lower. Channel 1: noise. Two
-    // blocks, the second going on from the first one's history.
+    // blocks, the second going on from the first one's history. Channel 2:
+    // silence, which nothing of its neighbour may reach.
     juce::Random random (1770);
-    juce::AudioSampleBuffer signal (2, 480);
+    juce::AudioSampleBuffer signal (3, 480);
     TestAudio::fillWithNoise (signal, random);
+    signal.clear (2, 0, signal.getNumSamples());
 
     for (int i = 0; i < signal.getNumSamples(); ++i)
         signal.setSample (0, i, 0.5f * (float) std::cos (juce::MathConstants<double>::halfPi * (i - 0.625)));
@@ -148,8 +150,9 @@ TEST (TruePeakDetector, MatchesThePlainInterpolationOfEachNamedRate)
 
         for (auto [begin, end] : { std::pair { 0, 100 }, std::pair { 100, 480 } })
         {
-            float* channels[] = { signal.getWritePointer (0, begin), signal.getWritePointer (1, begin) };
-            const auto levels = measure (detector, juce::AudioSampleBuffer (channels, 2, end - begin));
+            float* channels[] = { signal.getWritePointer (0, begin), signal.getWritePointer (1, begin), signal.getWritePointer (2, begin) };
+            const auto levels = measure (detector, juce::AudioSampleBuffer (channels, 3, end - begin));
+            EXPECT_EQ (levels[2], -std::numeric_limits<float>::infinity()) << rate << " Hz, samples from " << begin;
 
             for (int c = 0; c < 2; ++c)
                 EXPECT_NEAR (levels[(size_t) c], 20.0 * std::log10 (referencePeak (signal.getReadPointer (c), begin, end, phases)), 1e-4)
