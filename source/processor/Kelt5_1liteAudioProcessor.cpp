@@ -111,12 +111,20 @@ void Kelt5_1liteAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, 
         // host, which must never hold up a preparation waiting at the gate.
         const auto nowPlaying = updatePlayState();
 
-        const bool fasterThanRealTime = renderPace.isFasterThanRealTime (numSamples, currentSampleRate.load (relaxed));
+        // Offline, or at the start or end of a take, what went before says
+        // nothing of the pace to come: after an export the host plays in
+        // real time at once, and its blocks must not be measured here.
+        const bool offline = isNonRealtime();
+
+        if (offline || nowPlaying != loudnessModule.playing.load (relaxed))
+            renderPace.reset();
+
+        const bool fasterThanRealTime = ! offline && renderPace.isFasterThanRealTime (numSamples, currentSampleRate.load (relaxed));
 
         const ProcessingGate::ScopedEntry entry (processingGate);
 
         if (entry.entered())
-            measureBlock (buffer, nowPlaying, isNonRealtime() || fasterThanRealTime);
+            measureBlock (buffer, nowPlaying, offline || fasterThanRealTime);
     }
 
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)

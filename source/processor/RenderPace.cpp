@@ -4,8 +4,14 @@
 
 double RenderPace::monotonicSeconds() noexcept
 {
-    // A vDSO read on Linux, with no lock and no system call.
+    // Usually a vDSO read on Linux, with no lock and no system call.
     return std::chrono::duration<double> (std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void RenderPace::reset() noexcept
+{
+    lead = 0.0;
+    hasLastBlock = false;
 }
 
 bool RenderPace::isFasterThanRealTime (int numSamples, double sampleRate) noexcept
@@ -14,21 +20,21 @@ bool RenderPace::isFasterThanRealTime (int numSamples, double sampleRate) noexce
 
     if (sampleRate != lastSampleRate)
     {
-        // Blocks counted at another rate say nothing about this one.
         lastSampleRate = sampleRate;
-        lead = 0.0;
-        hasLastBlock = false;
+        reset();
     }
 
-    const auto elapsed = hasLastBlock ? now - lastBlockTime : 0.0;
+    if (hasLastBlock)
+    {
+        // The wall time since the last block is what the host took for it.
+        // Written so that a time that is not a number leaves no lead.
+        const auto next = lead + lastBlockSeconds - wallTimeWeight * (now - lastBlockTime);
+        lead = next > 0.0 ? juce::jmin (next, maxLead) : 0.0;
+    }
+
     lastBlockTime = now;
+    lastBlockSeconds = sampleRate > 0.0 ? numSamples / sampleRate : 0.0;
     hasLastBlock = true;
-
-    const auto blockSeconds = sampleRate > 0.0 ? numSamples / sampleRate : 0.0;
-
-    // Written so that a time that is not a number leaves no lead.
-    const auto next = lead + blockSeconds - wallTimeWeight * elapsed;
-    lead = next > 0.0 ? juce::jmin (next, maxLead) : 0.0;
 
     return lead > fastLead;
 }
