@@ -35,7 +35,10 @@ namespace
 // matters most under ThreadSanitizer.
 TEST (Concurrency, ResetsPreparationsParametersAndSettingsWhileBlocksRun)
 {
+    // The blocks that are not offline count as real time, so that the
+    // loudness thread measures them while the others reset and prepare.
     Kelt5_1liteAudioProcessor p;
+    p.renderPace.clock = PlayingHost::playedSeconds;
     p.setPlayConfigDetails (2, 2, 48000.0, 2400);
     p.prepareToPlay (48000.0, 2400);
     juce::MemoryBlock saved;
@@ -144,19 +147,20 @@ TEST (Concurrency, BlocksPassUnmeasuredWhileAResetWaitsForTheStepLock)
 TEST (Concurrency, AProcessorGoesAtOnceWhileItsLoudnessThreadWaitsForTheStepLock)
 {
     using namespace std::chrono;
-    auto p = std::make_unique<Kelt5_1liteAudioProcessor>();
+    auto* p = new Kelt5_1liteAudioProcessor();
     p->prepareToPlay (48000.0, 2400); // a step every 50 ms
     std::unique_lock<std::mutex> pin (p->loudnessModule.stepLock);
     std::this_thread::sleep_for (milliseconds (120)); // the next step now waits for the lock
 
-    // Destroyed on a thread of its own, so that a hang fails here with a
-    // message; that thread is then left to itself.
-    std::promise<double> done; // milliseconds
-    auto took = done.get_future();
-    std::thread destroyer ([p = std::move (p), done = std::move (done)]() mutable {
+    // The destructor's stop of the thread, on a thread of its own, so that a
+    // hang fails here with a message. The lock is let go 50 ms in; the
+    // processor itself goes only once the lock is free, as a mutex must.
+    const auto done = std::make_shared<std::promise<double>>(); // milliseconds
+    auto took = done->get_future();
+    std::thread stopper ([p, done] {
         const auto start = steady_clock::now();
-        p.reset();
-        done.set_value (duration<double, std::milli> (steady_clock::now() - start).count());
+        p->loudnessThread.stopThread (1000);
+        done->set_value (duration<double, std::milli> (steady_clock::now() - start).count());
     });
 
     std::this_thread::sleep_for (milliseconds (50));
@@ -164,12 +168,13 @@ TEST (Concurrency, AProcessorGoesAtOnceWhileItsLoudnessThreadWaitsForTheStepLock
 
     if (took.wait_for (seconds (2)) != std::future_status::ready)
     {
-        destroyer.detach();
-        FAIL() << "the processor was still being destroyed 2 s after its step could go on";
+        stopper.detach(); // a failed run leaks the processor to it
+        FAIL() << "the loudness thread was still running 2 s after its step could go on";
     }
 
-    destroyer.join();
-    EXPECT_LT (took.get(), 1000.0) << "ms: the destruction waited for the loudness thread's stop time-out";
+    stopper.join();
+    EXPECT_LT (took.get(), 1000.0) << "ms: the stop waited for its time-out";
+    delete p;
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

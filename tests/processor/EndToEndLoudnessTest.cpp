@@ -153,6 +153,9 @@ namespace
         return m;
     }
 
+    /** A clock for a render as fast as can be, however slow the machine. */
+    double stoppedClock() noexcept { return 0.0; }
+
     struct Case
     {
         const Programme* programme;
@@ -228,13 +231,12 @@ TEST (OfflineRenderRealtime, AFastRenderInRealTimeModeLosesNoWindow)
     const auto paced = render (levelStep, 48000.0, 2400, true);
 
     // Without the loudness thread the audio thread must take every window
-    // itself. (With it, the audio thread never waits for a step that thread
-    // is running, so a loaded machine may lose what does not fit: the
-    // concurrency test plays that way.)
+    // itself, at once.
     Kelt5_1liteAudioProcessor p;
     p.setPlayConfigDetails (2, 2, 48000.0, 512);
     p.prepareToPlay (48000.0, 512);
     p.releaseResources();
+    p.renderPace.clock = stoppedClock;
     PlayingHost host (p);
     auto programme = tonesOf (levelStep, 48000.0);
     EXPECT_TRUE (host.play (programme, 2, 512));
@@ -261,6 +263,7 @@ TEST (OfflineRenderRealtime, AFastRenderEndedByAStopReadsAsTheSameBlocksRendered
         // the end, and the readings are taken afterwards.
         const auto render = [rate = rate, blockSize = blockSize, &tones] (bool offline) {
             Kelt5_1liteAudioProcessor p;
+            p.renderPace.clock = stoppedClock;
             p.setPlayConfigDetails (2, 2, rate, blockSize);
             p.setNonRealtime (offline);
             p.prepareToPlay (rate, blockSize);
@@ -367,4 +370,31 @@ TEST (OfflineRenderRealtime, AnExportEndingOnAWindowsLastSampleCountsThatWindow)
 
     EXPECT_EQ (totalCount (p.loudnessModule.rangeHistogram), 2);
     EXPECT_EQ (totalCount (p.loudnessModule.integratedHistogram), 1 + (172799 - 19200) / 4800);
+}
+
+TEST (OfflineRenderRealtime, AfterARenderPlaybackIsLeftToTheLoudnessThreadAtOnce)
+{
+    // A render, flagged offline or ended by a stop, then a second of blocks
+    // at real-time pace: their windows wait for the loudness thread.
+    for (bool flagged : { true, false })
+    {
+        Kelt5_1liteAudioProcessor p;
+        p.setPlayConfigDetails (2, 2, 48000.0, 480);
+        p.prepareToPlay (48000.0, 480);
+        p.releaseResources();
+        static double now = 0.0;
+        p.renderPace.clock = []() noexcept { return now; };
+        p.setNonRealtime (flagged);
+        PlayingHost host (p);
+        ToneProgramme render ({ { -20.0, 1000.0, 5.0 } }), playback ({ { -20.0, 1000.0, 1.0 } });
+        EXPECT_TRUE (host.play (render, 2, 480));
+
+        if (! flagged)
+            host.stop();
+
+        p.setNonRealtime (false);
+        EXPECT_TRUE (host.play (
+            playback, 2, 480, [] { now += 0.01; }, flagged));
+        EXPECT_GE (p.loudnessModule.momentaryFifo->getNumReady(), 48000 - 1) << (flagged ? "offline" : "stopped");
+    }
 }

@@ -53,6 +53,10 @@ public:
         test runs. */
     static double playedSeconds() noexcept { return secondsPlayed.load(); }
 
+    /** For processors played without a PlayingHost: a second passes at every
+        reading, so no block ever comes ahead of real time. */
+    static double secondPerReading() noexcept { return static_cast<double> (readings.fetch_add (1)); }
+
     /** One block in place; false if any sample came out changed. */
     bool play (juce::AudioBuffer<float>& block, bool playing = true)
     {
@@ -106,6 +110,7 @@ public:
 
 private:
     static inline std::atomic<double> secondsPlayed { 0.0 };
+    static inline std::atomic<juce::int64> readings { 0 };
 
     juce::AudioBuffer<float> input;
     juce::MidiBuffer midi;
