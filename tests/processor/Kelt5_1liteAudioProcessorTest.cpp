@@ -193,6 +193,11 @@ TEST (ProcessorBlocks, PassAudioThroughUnchangedWhateverTheHostSends)
         // Rates that cannot be measured are not.
         EXPECT_EQ (p.readings.momentaryLoudness.load() == -70.0f, ! (rate >= 10.0 && rate <= 768000.0)) << rate;
     }
+
+    // The highest rate that can be measured is.
+    Paced highest (768000.0);
+    ASSERT_TRUE (highest.play ({ { -20.0, 1000.0, 0.5 } }));
+    EXPECT_EQ (highest.momentaryValues.size(), 2u);
 }
 
 TEST (ProcessorBlocks, ABlockPlaysOnlyWhenTheHostPlaysAndHasMovedOn)
