@@ -172,7 +172,7 @@ TEST (ProcessorBlocks, PassAudioThroughUnchangedWhateverTheHostSends)
     // Named, odd and absurd rates and block sizes, real time and offline,
     // buffers with fewer or more channels than announced.
     for (auto [rate, blockSize] : std::initializer_list<std::pair<double, int>> {
-             { 48000.0, 512 }, { 44100.0, 1 }, { 192000.0, 4096 }, { 22050.0, 0 }, { 0.0, 512 }, { -48000.0, -1 }, { (double) std::numeric_limits<float>::quiet_NaN(), 512 }, { (double) infinity, 0 }, { 1.0e9, 512 }, { 9.99, 512 }, { 10.0, 512 } })
+             { 48000.0, 512 }, { 44100.0, 1 }, { 192000.0, 4096 }, { 22050.0, 0 }, { 0.0, 512 }, { -48000.0, -1 }, { (double) std::numeric_limits<float>::quiet_NaN(), 512 }, { (double) infinity, 0 }, { 1.0e9, 512 }, { 2147483648.0, 512 }, { 9.99, 512 }, { 10.0, 512 } })
     {
         Kelt5_1liteAudioProcessor p;
         p.prepareToPlay (rate, blockSize);

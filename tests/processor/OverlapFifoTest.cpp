@@ -73,6 +73,7 @@ TEST (OverlapFifo, CutsOverlappingWindowsOutOfARing)
     fifo.write (ramp (129, 60)); // behind the reader now: 24 fit, unread audio stays
     EXPECT_EQ (fifo.getNumReady(), 99);
     EXPECT_TRUE (readsRamp (fifo, 99, 54, 99));
+    EXPECT_TRUE (readsRamp (fifo, 100, 78, 75)); // short, into the six channels a window has
 
     // Whatever an earlier lap left, channels the block lacks come out silent.
     OverlapFifo lap (8, 0.0f);
