@@ -129,6 +129,7 @@ TEST (Processor, AnswersTheHostAndMapsItsParameters)
              { Set::create5point0(), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 1.41f, 1.41f, 1.41f } },
              { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::centreSurround }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.0f, 1.41f } },
              { Set::create6point0Music(), Set::create6point0Music(), { 1.0f, 1.0f, 1.41f, 1.41f, 1.41f, 1.41f } },
+             { Set::channelSetWithChannels ({ Set::left, Set::right, Set::centre, Set::LFE, Set::discreteChannel0 }), Set::create5point0(), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::discreteChannels (6), Set::discreteChannels (6), { 1.0f, 1.0f, 1.0f, 0.0f, 1.41f, 1.41f } },
              { Set::createLCR(), Set::createLCR(), {} },
              { Set::discreteChannels (8), Set::discreteChannels (8), {} },
