@@ -42,15 +42,6 @@ void OverlapFifo::reset()
     resetRequests.fetch_add (1, std::memory_order_acq_rel);
 }
 
-int OverlapFifo::getFreeSpace() const noexcept
-{
-    const auto written = writePosition.load (std::memory_order_relaxed);
-    const auto read = readPosition.load (std::memory_order_acquire);
-
-    // One slot always stays empty.
-    return capacity - 1 - distance (read, written);
-}
-
 void OverlapFifo::answerResets() noexcept
 {
     const auto requests = resetRequests.load (std::memory_order_acquire);

@@ -43,10 +43,6 @@ public:
         what does not fit is dropped. Writer only. */
     void write (const juce::AudioSampleBuffer& block);
 
-    /** How many samples a write could take now; stale samples of a reset
-        the reader has not caught up with still count as taken. Writer only. */
-    int getFreeSpace() const noexcept;
-
     /** Answers reset requests now rather than at the next write, so that a
         reader that looks next can free the room the stale samples hold.
         Writer only. */
