@@ -129,7 +129,7 @@ TEST (SavedSettings, ReadWhatTheFrameworksReaderAcceptsAndRefuseTheRest)
     for (const auto& refused : {
              std::string(), std::string ("hello"), nine + "<!--" + std::string (1025 - nine.size() - 7, '-') + "-->", nested,
              std::string ("<MYPLUGINSETTINGS measurementScale=\"9\">"), std::string ("<MYPLUGINSETTINGS measurementScale=9/>"),
-             std::string ("<?xml version=\"1.0\"<MYPLUGINSETTINGS measurementScale=\"9\"/>"), std::string ("<MYPLUGINSETTINGSX measurementScale=\"9\"/>"),
+             std::string ("<?xml version=\"1.0\"<MYPLUGINSETTINGS measurementScale=\"9\"/>"), std::string ("<MYPLUGINSETTINGSX measurementScale=\"9\"/>"), std::string ("<OTHERSETTINGS measurementScale=\"9\"/>"),
              std::string ("<MYPLUGINSETTINGS MeasurementScale=\"9\"/>"), std::string ("<MYPLUGINSETTINGS/>"),
              // what would make the framework's parser recurse without end, hang or read past the text
              std::string ("<!DOCTYPE x [<!ENTITY a \"&&a;\">]><MYPLUGINSETTINGS measurementScale=\"&a;\"/>"),
