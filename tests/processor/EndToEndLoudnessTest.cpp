@@ -8,9 +8,11 @@
 
 #include <ebur128.h>
 
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <set>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -281,6 +283,23 @@ TEST (OfflineRenderRealtime, AFastRenderEndedByAStopReadsAsTheSameBlocksRendered
         EXPECT_NEAR (std::get<2> (offline), -15.0f, 0.11f);
         EXPECT_EQ (render (false), offline) << rate << " Hz in blocks of " << blockSize;
     }
+}
+
+TEST (OfflineRenderRealtime, AtRealTimePaceTheLoudnessThreadMeasures)
+{
+    Kelt5_1liteAudioProcessor p;
+    p.renderPace.clock = PlayingHost::playedSeconds;
+    p.setPlayConfigDetails (2, 2, 48000.0, 2400);
+    p.prepareToPlay (48000.0, 2400);
+    PlayingHost host (p);
+    ToneProgramme programme ({ { -20.0, 1000.0, 0.5 } });
+    EXPECT_TRUE (host.play (programme, 2, 2400));
+
+    // Its steps come every 50 ms of the wall clock.
+    for (int i = 0; i < 200 && p.loudnessModule.latestMomentary.load() == -70.0f; ++i)
+        std::this_thread::sleep_for (std::chrono::milliseconds (10));
+
+    EXPECT_NEAR (p.loudnessModule.latestMomentary.load(), -20.0f, 0.11f);
 }
 
 TEST (OfflineRenderRealtime, AtRealTimePaceAStalledLoudnessThreadCatchesUpAlone)
