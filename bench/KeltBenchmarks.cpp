@@ -40,11 +40,14 @@ namespace
         juce::int64 timeInSamples = 0;
     };
 
-    /** The audio time the sessions have played: as the plug-in's clock it
-        keeps them at real-time pace, however fast blocks are pushed here. */
-    std::atomic<double> secondsPlayed { 0.0 };
-
-    double playedSeconds() noexcept { return secondsPlayed.load(); }
+    /** A clock for the plug-in's render pace under which no block comes
+        ahead of real time, however fast blocks are pushed here: a second
+        passes at every reading. */
+    double realTimeClock() noexcept
+    {
+        static std::atomic<juce::int64> readings { 0 };
+        return static_cast<double> (readings.fetch_add (1));
+    }
 
     /** The plug-in as a host runs it, with the loudness thread's steps taken
         here at the pace real time would take them: one per 50 ms of audio. */
@@ -53,10 +56,9 @@ namespace
     public:
         PluginSession (double sampleRate, int numChannels)
             : pool (numChannels),
-              stepInterval (static_cast<int> (sampleRate * 0.05)),
-              blockSeconds (blockSize / sampleRate)
+              stepInterval (static_cast<int> (sampleRate * 0.05))
         {
-            processor.renderPace.clock = playedSeconds;
+            processor.renderPace.clock = realTimeClock;
             processor.setPlayConfigDetails (numChannels, numChannels, sampleRate, blockSize);
             processor.prepareToPlay (sampleRate, blockSize);
             // The engine keeps its data; its steps no longer run concurrently.
@@ -81,7 +83,6 @@ namespace
             processor.processBlock (block, midi);
             playHead.timeInSamples += blockSize;
             framesSinceStep += blockSize;
-            secondsPlayed = secondsPlayed + blockSeconds;
         }
 
         bool stepIsDue() const noexcept { return framesSinceStep >= stepInterval; }
@@ -98,7 +99,6 @@ namespace
         NoisePool pool;
         juce::MidiBuffer midi;
         const int stepInterval;
-        const double blockSeconds;
         int blockIndex = 0;
         int framesSinceStep = 0;
     };
@@ -188,9 +188,9 @@ static void BM_StalledLoudnessThread (benchmark::State& state)
     NoisePool pool (6);
     AdvancingPlayHead playHead;
     Kelt5_1liteAudioProcessor processor;
-    // Real time by the schedule, even where the machine falls behind it and
-    // blocks then come back to back.
-    processor.renderPace.clock = playedSeconds;
+    // Real time, even where the machine falls behind the schedule and blocks
+    // then come back to back.
+    processor.renderPace.clock = realTimeClock;
     processor.setPlayConfigDetails (6, 6, sampleRate, frames);
     processor.prepareToPlay (sampleRate, frames); // the loudness thread runs
     processor.setPlayHead (&playHead);
@@ -222,7 +222,6 @@ static void BM_StalledLoudnessThread (benchmark::State& state)
             longestWork = std::max (longestWork, threadCpuSeconds() - workStart);
             longest = std::max (longest, secondsSince (callbackStart));
             playHead.timeInSamples += frames;
-            secondsPlayed = secondsPlayed + blockDuration.count();
         }
 
         stall.join();

@@ -106,7 +106,7 @@ namespace
 
         EditorTestbed() : block (2, blockSize)
         {
-            p.renderPace.clock = PlayingHost::secondPerReading; // blocks come at real-time pace
+            p.renderPace.clock = PlayingHost::realTimeClock; // blocks come at real-time pace
             p.setPlayConfigDetails (2, 2, sampleRate, blockSize);
             p.prepareToPlay (sampleRate, blockSize);
             p.releaseResources(); // the steps run here, after each block

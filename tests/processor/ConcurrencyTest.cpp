@@ -38,7 +38,7 @@ TEST (Concurrency, ResetsPreparationsParametersAndSettingsWhileBlocksRun)
     // The blocks that are not offline count as real time, so that the
     // loudness thread measures them while the others reset and prepare.
     Kelt5_1liteAudioProcessor p;
-    p.renderPace.clock = PlayingHost::playedSeconds;
+    p.renderPace.clock = PlayingHost::realTimeClock;
     p.setPlayConfigDetails (2, 2, 48000.0, 2400);
     p.prepareToPlay (48000.0, 2400);
     juce::MemoryBlock saved;
@@ -113,7 +113,7 @@ TEST (Concurrency, BlocksPassUnmeasuredWhileAResetWaitsForTheStepLock)
     // At real-time pace: a render's blocks would wait for the step lock.
     Kelt5_1liteAudioProcessor p;
     p.prepareToPlay (48000.0, 2400);
-    p.renderPace.clock = PlayingHost::playedSeconds;
+    p.renderPace.clock = PlayingHost::realTimeClock;
     PlayingHost host (p);
     juce::AudioBuffer<float> block (2, 2400);
     ToneProgramme ({ { -20.0, 1000.0, 0.05 } }).fill (block);

@@ -96,7 +96,7 @@ namespace
         if (paced)
         {
             p.releaseResources();
-            p.renderPace.clock = PlayingHost::playedSeconds;
+            p.renderPace.clock = PlayingHost::realTimeClock;
         }
 
         auto* reference = ebur128_init ((unsigned) channels, (unsigned long) rate, EBUR128_MODE_I | EBUR128_MODE_LRA);
@@ -288,7 +288,7 @@ TEST (OfflineRenderRealtime, AFastRenderEndedByAStopReadsAsTheSameBlocksRendered
 TEST (OfflineRenderRealtime, AtRealTimePaceTheLoudnessThreadMeasures)
 {
     Kelt5_1liteAudioProcessor p;
-    p.renderPace.clock = PlayingHost::playedSeconds;
+    p.renderPace.clock = PlayingHost::realTimeClock;
     p.setPlayConfigDetails (2, 2, 48000.0, 2400);
     p.prepareToPlay (48000.0, 2400);
     PlayingHost host (p);
@@ -311,7 +311,7 @@ TEST (OfflineRenderRealtime, AtRealTimePaceAStalledLoudnessThreadCatchesUpAlone)
     p.setPlayConfigDetails (2, 2, 48000.0, blockSize);
     p.prepareToPlay (48000.0, blockSize);
     p.releaseResources();
-    p.renderPace.clock = PlayingHost::playedSeconds;
+    p.renderPace.clock = PlayingHost::realTimeClock;
     PlayingHost host (p);
     ToneProgramme programme ({ { -20.0, 1000.0, 4.0 } });
     int stepsTaken = 0, values = 0;
@@ -349,7 +349,7 @@ TEST (OfflineRenderRealtime, SwitchingBetweenRealTimeAndOfflineLosesNoWindowAndC
         p.setNonRealtime (! switching);
         p.prepareToPlay (48000.0, 2400);
         p.releaseResources();
-        p.renderPace.clock = PlayingHost::playedSeconds;
+        p.renderPace.clock = PlayingHost::realTimeClock;
         PlayingHost host (p);
         ToneProgramme programme ({ { -30.0, 1000.0, 4.0 }, { -18.0, 1000.0, 3.0 }, { -26.0, 500.0, 4.0 } });
         int blocks = 0;

@@ -25,7 +25,7 @@ namespace
         explicit Paced (double sampleRate = 48000.0, int channels = 2)
             : host (p, sampleRate), blockSize ((int) sampleRate / 20)
         {
-            p.renderPace.clock = PlayingHost::playedSeconds;
+            p.renderPace.clock = PlayingHost::realTimeClock;
             p.setPlayConfigDetails (channels, channels, sampleRate, blockSize);
             p.prepareToPlay (sampleRate, blockSize);
             p.releaseResources();

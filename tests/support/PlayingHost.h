@@ -48,14 +48,10 @@ public:
 
     ~PlayingHost() { processor.setPlayHead (nullptr); }
 
-    /** A clock that moves on only with the audio PlayingHosts play: a
-        processor that reads it is played at real-time pace, however fast the
-        test runs. */
-    static double playedSeconds() noexcept { return secondsPlayed.load(); }
-
-    /** For processors played without a PlayingHost: a second passes at every
-        reading, so no block ever comes ahead of real time. */
-    static double secondPerReading() noexcept { return static_cast<double> (readings.fetch_add (1)); }
+    /** A clock for a processor's render pace under which no block comes
+        ahead of real time, however fast a test plays: a second passes at
+        every reading. */
+    static double realTimeClock() noexcept { return static_cast<double> (readings.fetch_add (1)); }
 
     /** One block in place; false if any sample came out changed. */
     bool play (juce::AudioBuffer<float>& block, bool playing = true)
@@ -66,11 +62,6 @@ public:
         lastPlaying = playing;
         position += block.getNumSamples();
         processor.processBlock (block, midi);
-
-        for (auto t = secondsPlayed.load(); ! secondsPlayed.compare_exchange_weak (t, t + block.getNumSamples() / sampleRate);)
-        {
-        }
-
         return TestAudio::sameBits (block, input);
     }
 
@@ -109,7 +100,6 @@ public:
     bool lastPlaying = false;
 
 private:
-    static inline std::atomic<double> secondsPlayed { 0.0 };
     static inline std::atomic<juce::int64> readings { 0 };
 
     juce::AudioBuffer<float> input;
